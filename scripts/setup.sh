@@ -1,0 +1,43 @@
+#!/bin/sh
+# Installs every Debian package and the Japanese locale that the builds,
+# tests, demo and tooling need. Idempotent: returns at once when all is there.
+set -eu
+
+PACKAGES="
+cmake ninja-build g++ make python3
+mingw-w64
+wine wine64
+locales
+googletest libgtest-dev libgmock-dev libbenchmark-dev
+liblnk-utils icoutils xdelta3 hyperfine
+clang libclang-rt-14-dev clang-tidy cppcheck valgrind
+xvfb xauth fonts-ipafont-gothic imagemagick zip unzip
+"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing="$missing $p"
+    fi
+done
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+if [ -n "$missing" ]; then
+    echo "setup: installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    # shellcheck disable=SC2086
+    $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+# Wine takes the ANSI code page from the Unix locale, but only once the
+# locale exists; without it GetACP() silently stays 1252.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    echo "setup: generating ja_JP.UTF-8"
+    if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+        echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    fi
+    $SUDO locale-gen >/dev/null
+fi

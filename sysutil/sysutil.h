@@ -1,0 +1,89 @@
+// System utility library: file queries, zeroed allocation, directory listing,
+// registry access, shell shortcuts and diagnostics.
+//
+// Names and paths are NUL-terminated byte strings in the system's ANSI code
+// page (Shift-JIS on the systems the program serves).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- File queries and zeroed allocation ----
+
+// Low 32 bits of the size of the first entry that the directory search
+// returns for name (wildcards allowed).
+uint32_t get_file_size(const char* name);
+// Size of the one entry named by path, taken literally; -1 for a directory
+// or any failure.
+int64_t get_file_size64(const char* path);
+// 1 for an existing entry that is not a directory, else 0.
+unsigned char is_file(const char* path);
+// 1 when the first entry that the search returns for name is a directory.
+unsigned char is_directory(const char* name);
+// size zero bytes from malloc, or null. The caller releases it with free().
+void* alloc_zeroed(uint32_t size);
+
+// ---- Directory listing ----
+
+constexpr size_t LIST_DIRECTORY_BYTES = 261;
+constexpr size_t LIST_MAX_EXTENSIONS = 16;
+constexpr size_t LIST_EXTENSION_BYTES = 8;
+constexpr size_t LIST_PATH_BYTES = 262;
+constexpr size_t LIST_WORK_SLOTS = 1000;
+
+struct FileList {
+    char directory[LIST_DIRECTORY_BYTES];                       // in
+    char extensions[LIST_MAX_EXTENSIONS][LIST_EXTENSION_BYTES]; // in
+    int8_t extension_count;                                     // in
+    int32_t capacity;                                           // in
+    uint8_t sort;                                               // in
+    char** names;                                               // out
+    int32_t count;                                              // out
+};
+
+// Lists the plain files of list->directory whose names end in one of the
+// extensions. 0 when the listing ran, 255 when no memory was to be had.
+// After 0 the caller owns list->names and its list->count strings and
+// releases each string, then the array, with free().
+unsigned char list_files(FileList* list);
+
+#ifdef _WIN32
+// The registry, shortcut and diagnostic operations exist only on Windows.
+// HKEY as <windows.h> declares it (STRICT), so callers need not include it.
+struct HKEY__;
+typedef struct HKEY__* HKEY;
+
+// ---- Registry access ----
+
+// 0 when the value was read into buffer, 255 otherwise.
+unsigned char read_registry_string(HKEY root, const char* key_path,
+                                   const char* value_name, char* buffer,
+                                   uint32_t buffer_size);
+// 0 when the key was created or opened (the value is then stored), -1 when
+// that failed, after a message box that says so.
+int32_t write_registry_string(HKEY root, const char* key_path,
+                              const char* value_name, const char* text);
+
+// ---- Shell shortcuts ----
+
+// 1 when the shortcut file was saved, 0 otherwise.
+int32_t create_shortcut(const char* link_path, const char* target_path,
+                        const char* arguments, int32_t show_command,
+                        int32_t working_directory_mode);
+// Always 0.
+int32_t create_programs_shortcut(const char* group_name,
+                                 const char* shortcut_name,
+                                 const char* target_path,
+                                 int32_t working_directory_mode);
+
+// ---- Diagnostics ----
+
+// The system's text for the calling thread's last error, into buffer, which
+// must hold the whole text and its terminator.
+void last_error_text(char* buffer);
+// A box under the caption "ORVEX Info"; always 0.
+unsigned char show_info(const char* text);
+#endif
+
+// Does nothing; always 0.
+int32_t no_operation();
