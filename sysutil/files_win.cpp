@@ -1,0 +1,1 @@
+// Directory listing and file queries: being written.

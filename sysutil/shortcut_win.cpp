@@ -1,0 +1,1 @@
+// Registry, shortcuts and diagnostics: being written.

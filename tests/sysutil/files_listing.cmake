@@ -1,0 +1,1 @@
+# File query and listing tests: being written.

@@ -1,0 +1,1 @@
+# Registry, shortcut and diagnostic tests: being written.
