@@ -1,0 +1,434 @@
+// Message-box driver: see boxdriver.h.
+#include "testtools/boxdriver/boxdriver.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The text of a message box is the static control with this id, under
+// Windows and under Wine alike.
+constexpr int BOX_TEXT_ID = 0xFFFF;
+// How often a wait looks again for a box or for the box to go.
+constexpr DWORD POLL_MS = 10;
+// How long an answered box may take to close.
+constexpr DWORD ANSWER_CLOSE_MS = 5000;
+
+struct ButtonName {
+    int id;
+    unsigned bit;
+    const char* name;
+};
+
+// The order is the order in which box_buttons_name lists them.
+constexpr ButtonName BUTTONS[] = {
+    {IDOK, BOX_BUTTON_OK, "OK"},         {IDCANCEL, BOX_BUTTON_CANCEL, "CANCEL"},
+    {IDABORT, BOX_BUTTON_ABORT, "ABORT"}, {IDRETRY, BOX_BUTTON_RETRY, "RETRY"},
+    {IDIGNORE, BOX_BUTTON_IGNORE, "IGNORE"}, {IDYES, BOX_BUTTON_YES, "YES"},
+    {IDNO, BOX_BUTTON_NO, "NO"},
+};
+
+struct FindBoxSearch {
+    DWORD process_id;
+    HWND found;
+};
+
+BOOL CALLBACK find_box_callback(HWND window, LPARAM param) {
+    FindBoxSearch* search = reinterpret_cast<FindBoxSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->process_id || !IsWindowVisible(window)) return TRUE;
+    char class_name[16];
+    if (GetClassNameA(window, class_name, sizeof class_name) == 0) return TRUE;
+    if (strcmp(class_name, "#32770") != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+unsigned long long now_ms() { return GetTickCount64(); }
+
+DWORD remaining_ms(unsigned long long deadline) {
+    unsigned long long now = now_ms();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+void set_error(BoxTranscript* transcript, const char* what, const char* detail) {
+    snprintf(transcript->error, sizeof transcript->error, "%s%s%s", what,
+             detail[0] ? ": " : "", detail);
+}
+
+struct IconSearch {
+    HICON icon;
+    bool found;
+};
+
+BOOL CALLBACK find_icon_callback(HWND child, LPARAM param) {
+    IconSearch* search = reinterpret_cast<IconSearch*>(param);
+    char class_name[16];
+    if (GetClassNameA(child, class_name, sizeof class_name) == 0) return TRUE;
+    if (_stricmp(class_name, "Static") != 0) return TRUE;
+    LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if ((style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child)) return TRUE;
+    HICON icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+    if (!icon) return TRUE;
+    search->icon = icon;
+    search->found = true;
+    return FALSE;
+}
+
+BoxIcon classify_icon(HWND box) {
+    // A box without an icon keeps its icon control but hides it (Wine) or
+    // holds no icon in it: only a visible icon control with an icon counts.
+    IconSearch search = {nullptr, false};
+    EnumChildWindows(box, find_icon_callback, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return BOX_ICON_NONE;
+
+    // The standard icons are loaded once per process and shared, so in the
+    // process that shows the box the handle is the very one LoadIcon gives.
+    // Another process's icon handle means nothing here (seen under Wine 8:
+    // each process has its own handles for the standard icons, and
+    // GetIconInfo fails on a foreign one, so its picture cannot be read
+    // either): such an icon is there, but cannot be named.
+    struct Standard {
+        LPCSTR id;
+        BoxIcon icon;
+    };
+    const Standard standards[] = {
+        {IDI_INFORMATION, BOX_ICON_INFORMATION},
+        {IDI_WARNING, BOX_ICON_WARNING},
+        {IDI_ERROR, BOX_ICON_ERROR},
+        {IDI_QUESTION, BOX_ICON_QUESTION},
+    };
+    for (const Standard& standard : standards) {
+        if (LoadIconA(nullptr, standard.id) == search.icon) return standard.icon;
+    }
+    DWORD owner = 0;
+    GetWindowThreadProcessId(box, &owner);
+    return owner == GetCurrentProcessId() ? BOX_ICON_OTHER : BOX_ICON_UNIDENTIFIED;
+}
+
+// The button that lets a program go on without consenting to anything.
+int cautious_answer(unsigned buttons) {
+    if (buttons & BOX_BUTTON_NO) return IDNO;
+    if (buttons & BOX_BUTTON_CANCEL) return IDCANCEL;
+    if (buttons & BOX_BUTTON_OK) return IDOK;
+    for (const ButtonName& button : BUTTONS) {
+        if (buttons & button.bit) return button.id;
+    }
+    return IDCANCEL;
+}
+
+unsigned bit_for_answer(int button_id) {
+    for (const ButtonName& button : BUTTONS) {
+        if (button.id == button_id) return button.bit;
+    }
+    return 0;
+}
+
+// The loop shared by the cross-process and the in-process driver: answers
+// boxes of process_id until `until` is signalled (the process ended, or the
+// answerer was told to stop) or the deadline passes.
+BoxRunOutcome drive_until(DWORD process_id, HANDLE until, const BoxScript* script,
+                          DWORD timeout_ms, BoxTranscript* transcript) {
+    unsigned long long deadline = now_ms() + timeout_ms;
+    int scripted = 0;
+    for (;;) {
+        HWND box = wait_for_box(process_id, until, remaining_ms(deadline));
+        if (!box) {
+            if (WaitForSingleObject(until, 0) == WAIT_OBJECT_0) {
+                transcript->outcome = BOX_RUN_COMPLETED;
+            } else {
+                set_error(transcript, "timed out", "no box came and the wait did not end");
+                transcript->outcome = BOX_RUN_TIMED_OUT;
+            }
+            return transcript->outcome;
+        }
+        BoxInfo info;
+        if (!read_box(box, &info)) continue;  // closed meanwhile
+
+        int answer;
+        if (scripted < script->count) {
+            answer = script->answers[scripted++];
+            if (!(info.buttons & bit_for_answer(answer))) {
+                char detail[64];
+                snprintf(detail, sizeof detail, "box %d has no %s button",
+                         transcript->box_count + 1, box_answer_name(answer));
+                set_error(transcript, "script mismatch", detail);
+                answer = cautious_answer(info.buttons);
+                ++transcript->unexpected_count;
+            }
+        } else {
+            answer = cautious_answer(info.buttons);
+            ++transcript->unexpected_count;
+        }
+        info.answer = answer;
+        if (transcript->box_count < BOX_TRANSCRIPT_MAX) {
+            transcript->boxes[transcript->box_count] = info;
+        }
+        ++transcript->box_count;
+        if (!answer_box(box, answer, ANSWER_CLOSE_MS)) {
+            set_error(transcript, "box stuck", "an answered box did not close");
+            transcript->outcome = BOX_RUN_BOX_STUCK;
+            return transcript->outcome;
+        }
+    }
+}
+
+void reset_transcript(BoxTranscript* transcript) {
+    memset(transcript, 0, sizeof *transcript);
+    transcript->outcome = BOX_RUN_COMPLETED;
+}
+
+DWORD WINAPI answerer_thread(LPVOID param) {
+    BoxAnswerer* answerer = static_cast<BoxAnswerer*>(param);
+    drive_until(GetCurrentProcessId(), answerer->stop, answerer->script,
+                answerer->timeout_ms, answerer->transcript);
+    return 0;
+}
+
+}  // namespace
+
+unsigned box_buttons_for_style(UINT style) {
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL: return BOX_BUTTON_OK | BOX_BUTTON_CANCEL;
+    case MB_ABORTRETRYIGNORE: return BOX_BUTTON_ABORT | BOX_BUTTON_RETRY | BOX_BUTTON_IGNORE;
+    case MB_YESNOCANCEL: return BOX_BUTTON_YES | BOX_BUTTON_NO | BOX_BUTTON_CANCEL;
+    case MB_YESNO: return BOX_BUTTON_YES | BOX_BUTTON_NO;
+    case MB_RETRYCANCEL: return BOX_BUTTON_RETRY | BOX_BUTTON_CANCEL;
+    default: return BOX_BUTTON_OK;
+    }
+}
+
+BoxIcon box_icon_for_style(UINT style) {
+    switch (style & MB_ICONMASK) {
+    case MB_ICONINFORMATION: return BOX_ICON_INFORMATION;
+    case MB_ICONWARNING: return BOX_ICON_WARNING;
+    case MB_ICONERROR: return BOX_ICON_ERROR;
+    case MB_ICONQUESTION: return BOX_ICON_QUESTION;
+    default: return BOX_ICON_NONE;
+    }
+}
+
+void box_buttons_name(unsigned buttons, char* out, size_t out_size) {
+    if (out_size == 0) return;
+    out[0] = '\0';
+    size_t used = 0;
+    for (const ButtonName& button : BUTTONS) {
+        if (!(buttons & button.bit)) continue;
+        int n = snprintf(out + used, out_size - used, "%s%s", used ? "," : "", button.name);
+        if (n < 0 || static_cast<size_t>(n) >= out_size - used) return;  // cut, terminated
+        used += static_cast<size_t>(n);
+    }
+}
+
+const char* box_icon_name(BoxIcon icon) {
+    switch (icon) {
+    case BOX_ICON_NONE: return "none";
+    case BOX_ICON_INFORMATION: return "information";
+    case BOX_ICON_WARNING: return "warning";
+    case BOX_ICON_ERROR: return "error";
+    case BOX_ICON_QUESTION: return "question";
+    case BOX_ICON_OTHER: return "other";
+    case BOX_ICON_UNIDENTIFIED: return "unidentified";
+    }
+    return "other";
+}
+
+const char* box_answer_name(int button_id) {
+    switch (button_id) {
+    case 0: return "none";
+    case IDOK: return "IDOK";
+    case IDCANCEL: return "IDCANCEL";
+    case IDABORT: return "IDABORT";
+    case IDRETRY: return "IDRETRY";
+    case IDIGNORE: return "IDIGNORE";
+    case IDYES: return "IDYES";
+    case IDNO: return "IDNO";
+    default: return "unknown";
+    }
+}
+
+bool box_icon_matches(BoxIcon seen, BoxIcon expected) {
+    if (seen == BOX_ICON_UNIDENTIFIED) return expected != BOX_ICON_NONE;
+    return seen == expected;
+}
+
+int box_answer_from_name(const char* word) {
+    for (const ButtonName& button : BUTTONS) {
+        if (_stricmp(word, button.name) == 0) return button.id;
+    }
+    return 0;
+}
+
+HWND find_box(DWORD process_id) {
+    FindBoxSearch search = {process_id, nullptr};
+    EnumWindows(find_box_callback, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms) {
+    unsigned long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+        HWND box = find_box(process_id);
+        if (box) return box;
+        DWORD left = remaining_ms(deadline);
+        if (left == 0) return nullptr;
+        DWORD slice = left < POLL_MS ? left : POLL_MS;
+        if (stop) {
+            if (WaitForSingleObject(stop, slice) == WAIT_OBJECT_0) {
+                // A box shown just before the process ended or the stop came
+                // is still worth one last look.
+                return find_box(process_id);
+            }
+        } else {
+            Sleep(slice);
+        }
+    }
+}
+
+bool read_box(HWND box, BoxInfo* info) {
+    memset(info, 0, sizeof *info);
+    if (!IsWindow(box)) return false;
+    int caption_length = GetWindowTextLengthA(box);
+    GetWindowTextA(box, info->caption, static_cast<int>(sizeof info->caption));
+    HWND text = GetDlgItem(box, BOX_TEXT_ID);
+    int text_length = text ? GetWindowTextLengthA(text) : 0;
+    if (text) GetWindowTextA(text, info->text, static_cast<int>(sizeof info->text));
+    info->truncated = caption_length >= static_cast<int>(sizeof info->caption) ||
+                      text_length >= static_cast<int>(sizeof info->text);
+    for (const ButtonName& button : BUTTONS) {
+        HWND control = GetDlgItem(box, button.id);
+        if (control && IsWindowVisible(control)) info->buttons |= button.bit;
+    }
+    info->icon = classify_icon(box);
+    return IsWindow(box) != FALSE;
+}
+
+bool answer_box(HWND box, int button_id, DWORD timeout_ms) {
+    HWND button = GetDlgItem(box, button_id);
+    if (!button || !IsWindowVisible(button)) return false;
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    unsigned long long deadline = now_ms() + timeout_ms;
+    while (IsWindow(box) && IsWindowVisible(box)) {
+        if (remaining_ms(deadline) == 0) return false;
+        Sleep(POLL_MS);
+    }
+    return true;
+}
+
+bool parse_box_script(const char* words, BoxScript* script) {
+    memset(script, 0, sizeof *script);
+    const char* p = words;
+    while (*p) {
+        const char* end = strchr(p, ',');
+        size_t length = end ? static_cast<size_t>(end - p) : strlen(p);
+        char word[16];
+        if (length == 0 || length >= sizeof word) return false;
+        memcpy(word, p, length);
+        word[length] = '\0';
+        int answer = box_answer_from_name(word);
+        if (answer == 0 || script->count >= BOX_TRANSCRIPT_MAX) return false;
+        script->answers[script->count++] = answer;
+        if (!end) break;
+        p = end + 1;
+        if (*p == '\0') return false;  // trailing comma
+    }
+    return true;
+}
+
+bool start_program(const char* program, const char* args, const char* current_directory,
+                   HANDLE* process, DWORD* process_id) {
+    // The command line is the quoted program followed by the arguments;
+    // CreateProcessA may write into it, so it lives in a buffer of our own.
+    size_t size = strlen(program) + (args ? strlen(args) : 0) + 4;
+    char* command_line = new char[size];
+    snprintf(command_line, size, "\"%s\"%s%s", program, args && args[0] ? " " : "",
+             args ? args : "");
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    memset(&info, 0, sizeof info);
+    BOOL ok = CreateProcessA(program, command_line, nullptr, nullptr, FALSE, 0, nullptr,
+                             current_directory, &startup, &info);
+    delete[] command_line;
+    if (!ok) return false;
+    CloseHandle(info.hThread);
+    *process = info.hProcess;
+    *process_id = info.dwProcessId;
+    return true;
+}
+
+BoxRunOutcome drive_boxes(HANDLE process, DWORD process_id, const BoxScript* script,
+                          DWORD timeout_ms, BoxTranscript* transcript) {
+    reset_transcript(transcript);
+    drive_until(process_id, process, script, timeout_ms, transcript);
+    if (transcript->outcome != BOX_RUN_COMPLETED) {
+        TerminateProcess(process, 0xDEAD);
+        WaitForSingleObject(process, ANSWER_CLOSE_MS);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    transcript->exit_code = code;
+    return transcript->outcome;
+}
+
+BoxRunOutcome run_with_boxes(const char* program, const char* args,
+                             const char* current_directory, const BoxScript* script,
+                             DWORD timeout_ms, BoxTranscript* transcript) {
+    HANDLE process = nullptr;
+    DWORD process_id = 0;
+    if (!start_program(program, args, current_directory, &process, &process_id)) {
+        DWORD error = GetLastError();
+        reset_transcript(transcript);
+        char detail[64];
+        snprintf(detail, sizeof detail, "CreateProcessA error %lu",
+                 static_cast<unsigned long>(error));
+        set_error(transcript, program, detail);
+        transcript->outcome = BOX_RUN_START_FAILED;
+        return transcript->outcome;
+    }
+    drive_boxes(process, process_id, script, timeout_ms, transcript);
+    CloseHandle(process);
+    return transcript->outcome;
+}
+
+bool start_box_answerer(BoxAnswerer* answerer, const BoxScript* script, DWORD timeout_ms,
+                        BoxTranscript* transcript) {
+    reset_transcript(transcript);
+    answerer->script = script;
+    answerer->timeout_ms = timeout_ms;
+    answerer->transcript = transcript;
+    answerer->thread = nullptr;
+    answerer->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!answerer->stop) {
+        set_error(transcript, "start_box_answerer", "CreateEventA failed");
+        transcript->outcome = BOX_RUN_START_FAILED;
+        return false;
+    }
+    answerer->thread = CreateThread(nullptr, 0, answerer_thread, answerer, 0, nullptr);
+    if (!answerer->thread) {
+        CloseHandle(answerer->stop);
+        answerer->stop = nullptr;
+        set_error(transcript, "start_box_answerer", "CreateThread failed");
+        transcript->outcome = BOX_RUN_START_FAILED;
+        return false;
+    }
+    return true;
+}
+
+BoxRunOutcome finish_box_answerer(BoxAnswerer* answerer) {
+    if (answerer->thread) {
+        SetEvent(answerer->stop);
+        WaitForSingleObject(answerer->thread, INFINITE);
+        CloseHandle(answerer->thread);
+        answerer->thread = nullptr;
+    }
+    if (answerer->stop) {
+        CloseHandle(answerer->stop);
+        answerer->stop = nullptr;
+    }
+    return answerer->transcript->outcome;
+}

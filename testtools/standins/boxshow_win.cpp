@@ -1,0 +1,21 @@
+// boxshow.exe: shows message boxes, one after another, and exits with the
+// button code of the last one. A known program for the box driver's own
+// tests.
+//
+//   boxshow.exe STYLE CAPTION TEXT [STYLE CAPTION TEXT ...]
+//
+// STYLE is a MessageBoxA style as a number (0x44 is MB_YESNO |
+// MB_ICONINFORMATION). The texts arrive in the system's ANSI code page.
+#include <windows.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    if (argc < 4 || (argc - 1) % 3 != 0) return 64;
+    int result = 0;
+    for (int i = 1; i + 2 < argc; i += 3) {
+        UINT style = static_cast<UINT>(strtoul(argv[i], nullptr, 0));
+        result = MessageBoxA(nullptr, argv[i + 2], argv[i + 1], style);
+    }
+    return result;
+}
