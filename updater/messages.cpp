@@ -1,0 +1,77 @@
+// The texts of every message box. This source is UTF-8 and is compiled with
+// -fexec-charset=CP932, so each literal below is stored as the Shift-JIS
+// bytes that MessageBoxA shows on a Japanese system. Several hold a
+// double-byte character whose second byte is 0x5C (十 is 8F 5C).
+#include "updater/updater.h"
+
+const char GAME_TITLE[] = "ナギサリウム";
+
+const char MSG_NOT_INSTALLED[] =
+    "%s が正常にインストールされていません\nインストール後、実行してください";
+const char MSG_GAME_RUNNING[] = "%s が起動中です。\n一旦終了させてください。";
+const char MSG_ARCHIVE_BUSY[] =
+    "%s が起動している可能性があります\n終了後、もう一度実行してください";
+const char MSG_UPDATE_DATA_MISSING[] =
+    "アップデートファイル自体のデータが揃っていないか、または破損しています。\n"
+    "お手数をおかけいたしますがもう一度ダウンロードし直してみてください。";
+const char MSG_PATCH_MISSING[] =
+    "ピクスナノートパッチが適用されていません。先にピクスナノートパッチを適用してください。";
+const char MSG_ALREADY_APPLIED[] =
+    "本アップデートファイルをすでに適用済みか、またはそれよりも新しいバージョンです。";
+const char MSG_CONFIRM_DETECTED[] =
+    "%s のインストールデータおよび\r\n"
+    "ピクスナノートパッチデータを検出しました。\r\n"
+    "\r\n"
+    "これからピクスナノートパッチの修正アップデートファイルの適用を開始します。\r\n"
+    "ゲームを起動している場合は、一旦ゲームを終了させておいてください。";
+const char MSG_CONFIRM_START[] =
+    "アップデートを開始します。よろしいですか？\r\n"
+    "\r\n"
+    "アップデート処理には数秒～数十秒程かかりますので\r\n"
+    "完了メッセージが表示されるまで、そのままでお待ちください。";
+const char MSG_CANCELLED[] = "アップデート処理をキャンセルしました。";
+const char MSG_SUCCESS[] = "アップデート成功しました。";
+const char MSG_WRITE_FAILED[] =
+    "ファイルが適用出来ませんでした。\n\n読み取り専用属性になっている可能性があります。";
+const char MSG_OUT_OF_MEMORY[] =
+    "メモリが不足しているため、アップデートを適用できませんでした。\n"
+    "他のアプリケーションを終了してから、もう一度実行してください。";
+
+const char CAP_UPDATE[] = "%s アップデート";
+const char CAPTION_ERROR[] = "エラー";
+const char CAPTION_ERROR_NO1[] = "エラー No.1";
+const char CAPTION_ERROR_NO2[] = "エラー No.2";
+const char CAPTION_ERROR_NO3[] = "エラー No.3";
+const char CAPTION_CANCELLED[] = "中断";
+const char CAPTION_DONE[] = "完了";
+const char CAPTION_FAILED[] = "失敗";
+
+#define NAMED(text) {#text, text}
+
+const NamedText ALL_TEXTS[] = {
+    NAMED(GAME_TITLE),
+    NAMED(MSG_NOT_INSTALLED),
+    NAMED(MSG_GAME_RUNNING),
+    NAMED(MSG_ARCHIVE_BUSY),
+    NAMED(MSG_UPDATE_DATA_MISSING),
+    NAMED(MSG_PATCH_MISSING),
+    NAMED(MSG_ALREADY_APPLIED),
+    NAMED(MSG_CONFIRM_DETECTED),
+    NAMED(MSG_CONFIRM_START),
+    NAMED(MSG_CANCELLED),
+    NAMED(MSG_SUCCESS),
+    NAMED(MSG_WRITE_FAILED),
+    NAMED(MSG_OUT_OF_MEMORY),
+    NAMED(CAP_UPDATE),
+    NAMED(CAPTION_ERROR),
+    NAMED(CAPTION_ERROR_NO1),
+    NAMED(CAPTION_ERROR_NO2),
+    NAMED(CAPTION_ERROR_NO3),
+    NAMED(CAPTION_CANCELLED),
+    NAMED(CAPTION_DONE),
+    NAMED(CAPTION_FAILED),
+};
+
+#undef NAMED
+
+const size_t ALL_TEXTS_COUNT = sizeof(ALL_TEXTS) / sizeof(ALL_TEXTS[0]);

@@ -1,0 +1,89 @@
+// The plain parts of the update procedure: formatting, path composition,
+// registry text, size measurement and classification.
+#include "updater/updater.h"
+
+#include <cstdio>
+#include <cstring>
+
+char message_buffer[MESSAGE_BUFFER_BYTES];
+
+bool format_title_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* text) {
+    // The formats are the fixed texts of messages.cpp. '%' (0x25) is never
+    // the second byte of a Shift-JIS character, so printf's byte-wise scan
+    // cannot mistake part of a Japanese character for a conversion.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    const int length = snprintf(buffer, sizeof(buffer), text, GAME_TITLE);
+#pragma GCC diagnostic pop
+    if (length < 0 || static_cast<size_t>(length) >= sizeof(buffer)) {
+        buffer[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool compose_path(char* out, size_t out_size, const char* prefix, const char* name) {
+    if (out_size == 0)
+        return false;
+    const size_t prefix_length = strlen(prefix);
+    const size_t name_length = strlen(name);
+    if (prefix_length >= out_size || name_length >= out_size - prefix_length) {
+        out[0] = '\0';
+        return false;
+    }
+    memcpy(out, prefix, prefix_length);
+    memcpy(out + prefix_length, name, name_length + 1);
+    return true;
+}
+
+bool take_registry_text(char* buf, size_t capacity, size_t size) {
+    if (capacity == 0 || size > capacity)
+        return false;
+    if (memchr(buf, '\0', size) != nullptr)
+        return true;
+    if (size == capacity) {
+        buf[0] = '\0';
+        return false;
+    }
+    buf[size] = '\0';
+    return true;
+}
+
+VersionCode classify_archive_size(int64_t size) {
+    if (size == ARCHIVE_SIZE_V100)
+        return VERSION_100;
+    if (size == ARCHIVE_SIZE_V101)
+        return VERSION_101;
+    if (size == ARCHIVE_SIZE_PATCH_MISSING)
+        return VERSION_PATCH_MISSING;
+    return VERSION_UNKNOWN;
+}
+
+// The C library's 32-bit ftell cannot tell a position of 2^31 or more; both
+// runtimes offer a 64-bit pair.
+static int seek_to_end(FILE* file) {
+#ifdef _WIN32
+    return _fseeki64(file, 0, SEEK_END);
+#else
+    return fseeko(file, 0, SEEK_END);
+#endif
+}
+
+static int64_t tell_position(FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+
+bool measure_file_size(const char* path, int64_t* size) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    *size = seek_to_end(file) == 0 ? tell_position(file) : -1;
+    if (*size < 0)
+        *size = -1;
+    fclose(file);
+    return true;
+}

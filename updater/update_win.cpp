@@ -1,0 +1,132 @@
+// The update procedure's stages, at the Windows edge: the registry, file
+// existence, the running-game probe and the message boxes.
+#include "updater/updater.h"
+
+#include <windows.h>
+
+// The hive of the installation record. Kept here, with the other Windows
+// names, rather than in the plain header.
+static const HKEY REGISTRY_ROOT = HKEY_CURRENT_USER;
+
+// The formatted CAP_UPDATE caption.
+static char update_caption[MESSAGE_BUFFER_BYTES];
+
+int show_box(const char* text, const char* caption, unsigned int style) {
+    return MessageBoxA(NULL, text, caption, style);
+}
+
+// Files and directories both count; only a failure means "not there".
+static bool path_exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+static bool marker_exists(const char* prefix, const char* name) {
+    char path[COMPOSED_PATH_BYTES];
+    return compose_path(path, sizeof(path), prefix, name) && path_exists(path);
+}
+
+InstallLookup lookup_installation(const char* key, const char* value_name,
+                                  char (&prefix)[DIR_VALUE_CAPACITY]) {
+    prefix[0] = '\0';
+    HKEY hkey = NULL;
+    // Full access although the stage only reads: a key that the user may not
+    // write counts as an installation that is not the user's.
+    const LONG open_rc = RegOpenKeyExA(REGISTRY_ROOT, key, 0, KEY_ALL_ACCESS, &hkey);
+    if (open_rc != ERROR_SUCCESS)
+        return INSTALL_NO_KEY;
+
+    // The value's type is not examined. A value longer than the buffer fails
+    // with ERROR_MORE_DATA; one that fills it without a terminator is refused
+    // by take_registry_text.
+    DWORD size = DIR_VALUE_CAPACITY;
+    const LONG query_rc = RegQueryValueExA(hkey, value_name, NULL, NULL,
+                                           reinterpret_cast<BYTE*>(prefix), &size);
+    RegCloseKey(hkey);
+    if (query_rc != ERROR_SUCCESS || !take_registry_text(prefix, DIR_VALUE_CAPACITY, size)) {
+        prefix[0] = '\0';
+        return INSTALL_NO_VALUE;
+    }
+
+    // All three are tested even after one is missing.
+    bool complete = marker_exists(prefix, MARKER_INSTALL_INI);
+    complete = marker_exists(prefix, MARKER_PAC_DIR) && complete;
+    complete = marker_exists(prefix, ARCHIVE_RELATIVE_PATH) && complete;
+    return complete ? INSTALL_FOUND : INSTALL_INCOMPLETE;
+}
+
+// Shows one box that ends the procedure early.
+static int end_update(const char* text, const char* caption, bool title_in_text) {
+    if (title_in_text) {
+        format_title_message(message_buffer, text);
+        text = message_buffer;
+    }
+    show_box(text, caption, MB_OK);
+    return -1;
+}
+
+static int end_update_titled(const char* text) {
+    format_title_message(update_caption, CAP_UPDATE);
+    return end_update(text, update_caption, false);
+}
+
+static bool confirm(const char* text) {
+    format_title_message(message_buffer, text);
+    format_title_message(update_caption, CAP_UPDATE);
+    // Only an explicit No cancels; a box that could not be shown (0) goes on,
+    // as every answer other than No does.
+    return show_box(message_buffer, update_caption, MB_YESNO | MB_ICONINFORMATION) != IDNO;
+}
+
+static bool game_running(const char* prefix) {
+    if (!compose_path(instance_name, sizeof(instance_name), prefix, GAME_EXE_NAME))
+        return true;
+    to_instance_name(instance_name);
+    return is_game_running(instance_name) != 0;
+}
+
+int run_update() {
+    // Stage 1: installation lookup.
+    char prefix[DIR_VALUE_CAPACITY];
+    switch (lookup_installation(REGISTRY_KEY, REGISTRY_DIR_VALUE, prefix)) {
+    case INSTALL_NO_KEY:
+        return end_update(MSG_NOT_INSTALLED, CAPTION_ERROR_NO1, true);
+    case INSTALL_NO_VALUE:
+        return end_update(MSG_NOT_INSTALLED, CAPTION_ERROR_NO2, true);
+    case INSTALL_INCOMPLETE:
+        return end_update(MSG_NOT_INSTALLED, CAPTION_ERROR_NO3, true);
+    case INSTALL_FOUND:
+        break;
+    }
+
+    // Stage 2: refuse while the game runs.
+    if (game_running(prefix))
+        return end_update(MSG_GAME_RUNNING, CAPTION_ERROR, true);
+
+    // Stage 3: classification and dialogue. The archive is opened before the
+    // update data is looked for, so a held archive is reported first.
+    char archive_path[COMPOSED_PATH_BYTES];
+    int64_t archive_size = -1;
+    if (!compose_path(archive_path, sizeof(archive_path), prefix, ARCHIVE_RELATIVE_PATH) ||
+        !measure_file_size(archive_path, &archive_size))
+        return end_update(MSG_ARCHIVE_BUSY, CAPTION_ERROR, true);
+    const VersionCode version = classify_archive_size(archive_size);
+    if (!path_exists(UPDATE_DATA_FILE))
+        return end_update(MSG_UPDATE_DATA_MISSING, CAPTION_ERROR, false);
+    switch (version) {
+    case VERSION_PATCH_MISSING:
+        return end_update_titled(MSG_PATCH_MISSING);
+    case VERSION_101:
+    case VERSION_UNKNOWN:
+        return end_update_titled(MSG_ALREADY_APPLIED);
+    case VERSION_100:
+        break;
+    }
+    if (!confirm(MSG_CONFIRM_DETECTED) || !confirm(MSG_CONFIRM_START))
+        return end_update(MSG_CANCELLED, CAPTION_CANCELLED, false);
+
+    // Stage 4: the splice, reported in exactly one box.
+    const SpliceResult result = splice_archive(prefix);
+    const ResultBox box = splice_result_box(result);
+    end_update(box.text, box.caption, box.title_in_text);
+    return result == SPLICE_DONE ? 0 : -1;
+}

@@ -1,0 +1,216 @@
+// The updater: its fixed values, its message texts, and the update procedure
+// that WinMain runs once.
+//
+// Every string is a NUL-terminated byte string in code page 932. The texts
+// live in messages.cpp, a UTF-8 source compiled to CP932, so each literal
+// holds exactly the bytes that MessageBoxA receives.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "probe/probe.h"
+#include "text/text.h"
+
+// ---- UpdateParameters ----
+// Everything that ties the program to its one game and its one update. The
+// registry root (HKEY_CURRENT_USER) is named in update_win.cpp, the only file
+// that may see Windows types.
+
+constexpr const char GUARD_MUTEX_NAME[] = "ORVEX_Updater";
+constexpr const char REGISTRY_KEY[] = "Software\\Tessaly\\velkin";
+constexpr const char REGISTRY_DIR_VALUE[] = "Dir";
+// Largest accepted "Dir" value, terminator included: 260 bytes of path text.
+constexpr size_t DIR_VALUE_CAPACITY = 261;
+constexpr const char MARKER_INSTALL_INI[] = "inst.ini";
+constexpr const char MARKER_PAC_DIR[] = "pac";
+constexpr const char ARCHIVE_RELATIVE_PATH[] = "pac\\update1.ovp";
+constexpr const char GAME_EXE_NAME[] = "velk.exe";
+constexpr const char UPDATE_DATA_FILE[] = "pikusuna_update.dat";
+
+constexpr int64_t ARCHIVE_SIZE_PATCH_MISSING = 1;
+constexpr int64_t ARCHIVE_SIZE_V100 = 638157110;
+constexpr int64_t ARCHIVE_SIZE_V101 = 638151018;
+constexpr int64_t UPDATE_HEAD_LENGTH = 164457;
+constexpr int64_t REPLACED_HEAD_LENGTH = 170549;
+constexpr int64_t KEPT_TAIL_LENGTH = 637986561;
+
+static_assert(REPLACED_HEAD_LENGTH + KEPT_TAIL_LENGTH == ARCHIVE_SIZE_V100,
+              "the old head and the kept tail make up the 1.00 archive");
+static_assert(UPDATE_HEAD_LENGTH + KEPT_TAIL_LENGTH == ARCHIVE_SIZE_V101,
+              "the new head and the kept tail make up the 1.01 archive");
+
+// The longest name ever appended to the installation prefix.
+constexpr size_t LONGEST_RELATIVE_NAME_BYTES = sizeof(ARCHIVE_RELATIVE_PATH) - 1;
+static_assert(sizeof(MARKER_INSTALL_INI) - 1 <= LONGEST_RELATIVE_NAME_BYTES, "");
+static_assert(sizeof(MARKER_PAC_DIR) - 1 <= LONGEST_RELATIVE_NAME_BYTES, "");
+static_assert(sizeof(GAME_EXE_NAME) - 1 <= LONGEST_RELATIVE_NAME_BYTES, "");
+
+// A composed path: the longest prefix, the longest name and the terminator.
+constexpr size_t COMPOSED_PATH_BYTES =
+    (DIR_VALUE_CAPACITY - 1) + LONGEST_RELATIVE_NAME_BYTES + 1;
+// The game's instance name is formed from prefix + GAME_EXE_NAME.
+static_assert(INSTANCE_NAME_BYTES >= (DIR_VALUE_CAPACITY - 1) + sizeof(GAME_EXE_NAME),
+              "the instance name buffer holds the longest prefix and the executable name");
+
+// ---- Message texts ----
+// Error texts break lines with "\n" alone, the two confirmations with "\r\n".
+
+extern const char GAME_TITLE[];
+extern const char MSG_NOT_INSTALLED[];
+extern const char MSG_GAME_RUNNING[];
+extern const char MSG_ARCHIVE_BUSY[];
+extern const char MSG_UPDATE_DATA_MISSING[];
+extern const char MSG_PATCH_MISSING[];
+extern const char MSG_ALREADY_APPLIED[];
+extern const char MSG_CONFIRM_DETECTED[];
+extern const char MSG_CONFIRM_START[];
+extern const char MSG_CANCELLED[];
+extern const char MSG_SUCCESS[];
+extern const char MSG_WRITE_FAILED[];
+// The splice could not get the memory for its two blocks.
+extern const char MSG_OUT_OF_MEMORY[];
+
+extern const char CAP_UPDATE[];
+extern const char CAPTION_ERROR[];
+extern const char CAPTION_ERROR_NO1[];
+extern const char CAPTION_ERROR_NO2[];
+extern const char CAPTION_ERROR_NO3[];
+extern const char CAPTION_CANCELLED[];
+extern const char CAPTION_DONE[];
+extern const char CAPTION_FAILED[];
+
+// Every text above under its identifier, for tools that check the bytes.
+struct NamedText {
+    const char* name;
+    const char* text;
+};
+extern const NamedText ALL_TEXTS[];
+extern const size_t ALL_TEXTS_COUNT;
+
+// ---- Formatting ----
+
+// Size of message_buffer and of run_update's caption buffer.
+constexpr size_t MESSAGE_BUFFER_BYTES = 1024;
+extern char message_buffer[MESSAGE_BUFFER_BYTES];
+
+// Prints text into buffer with GAME_TITLE as its only argument (printf rules:
+// "%s" becomes the title, a text without it is copied unchanged). true when
+// the whole result fit; otherwise buffer holds the empty string, never a cut
+// text.
+bool format_title_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* text);
+
+// ---- Paths ----
+
+// Writes prefix immediately followed by name into out (out_size bytes, for
+// the terminator too). Refuses with false and an empty out when it does not
+// fit; nothing is ever cut.
+bool compose_path(char* out, size_t out_size, const char* prefix, const char* name);
+
+// Takes the bytes of a registry value that the query put into buf (size
+// bytes of capacity bytes) as a string: it ends at its first NUL, or after its
+// last byte when it holds none, in which case the terminator is added after
+// it. A value without a NUL that fills the whole buffer is longer than
+// capacity - 1 bytes of text and is refused (false).
+bool take_registry_text(char* buf, size_t capacity, size_t size);
+
+// ---- Archive classification ----
+
+enum VersionCode : int {
+    VERSION_PATCH_MISSING = 990,
+    VERSION_100 = 1000,
+    VERSION_101 = 1010,
+    VERSION_UNKNOWN = 9999,
+};
+
+// size is the archive's byte count, or negative when it could not be taken.
+VersionCode classify_archive_size(int64_t size);
+
+// Opens path for binary reading and takes its size by seeking to the end.
+// false when the file cannot be opened. A size that the stream cannot tell
+// is stored as -1. Sizes of 2^31 bytes and more are taken exactly (they
+// classify as VERSION_UNKNOWN all the same).
+bool measure_file_size(const char* path, int64_t* size);
+
+// ---- Archive splice ----
+
+// The file operations of the splice, routed through one table so that tests
+// can make a chosen allocation, read, write or close fail. The program never
+// changes it; splice_io_defaults() puts the C library's functions back.
+struct SpliceIo {
+    void* (*alloc)(size_t size);
+    void (*release)(void* block);
+    FILE* (*open)(const char* path, const char* mode);
+    size_t (*read)(void* buffer, size_t size, size_t count, FILE* file);
+    size_t (*write)(const void* buffer, size_t size, size_t count, FILE* file);
+    int (*close)(FILE* file);
+};
+extern SpliceIo splice_io;
+void splice_io_defaults();
+
+// Largest single read or write. Some network file systems fail one transfer
+// of 64 MiB or more, so the blocks move in pieces of this size.
+constexpr size_t SPLICE_CHUNK_BYTES = 16u * 1024u * 1024u;
+
+enum SpliceResult : int {
+    SPLICE_DONE,                 // the new archive is written and closed
+    SPLICE_OUT_OF_MEMORY,        // a block could not be allocated; nothing written
+    SPLICE_UPDATE_DATA_UNREADABLE,  // missing, short or unreadable; nothing written
+    SPLICE_ARCHIVE_UNREADABLE,   // not readable whole as measured; nothing written
+    SPLICE_WRITE_FAILED,         // not opened for writing, or written back as it was
+    SPLICE_RESTORE_FAILED,       // a write failed and so did writing the old archive back
+};
+
+// The lengths of one splice: the new file is the first head_length bytes of
+// the update data followed by the archive from replaced_length to its end.
+struct SpliceLayout {
+    size_t archive_size;
+    size_t head_length;
+    size_t replaced_length;
+};
+constexpr SpliceLayout UPDATE_SPLICE_LAYOUT = {
+    static_cast<size_t>(ARCHIVE_SIZE_V100),
+    static_cast<size_t>(UPDATE_HEAD_LENGTH),
+    static_cast<size_t>(REPLACED_HEAD_LENGTH),
+};
+
+// Splices update_path into archive_path by layout. Nothing is written unless
+// both sources were read whole; a failed write puts the old archive back.
+SpliceResult splice_files(const char* archive_path, const char* update_path,
+                          const SpliceLayout& layout);
+
+// The splice of this update: prefix + ARCHIVE_RELATIVE_PATH with
+// UPDATE_DATA_FILE from the current directory.
+SpliceResult splice_archive(const char* prefix);
+
+// The one message box that reports a splice result.
+struct ResultBox {
+    const char* text;
+    const char* caption;
+    bool title_in_text;  // the text is formatted with the title
+};
+ResultBox splice_result_box(SpliceResult result);
+
+// ---- The procedure (Windows only) ----
+
+// Stage 1's findings.
+enum InstallLookup : int {
+    INSTALL_FOUND,       // prefix holds the installation directory
+    INSTALL_NO_KEY,      // the key is missing or cannot be opened with full access
+    INSTALL_NO_VALUE,    // the value is missing, unreadable or too long
+    INSTALL_INCOMPLETE,  // one or more of the three markers is missing
+};
+
+// Reads the string value value_name of HKEY_CURRENT_USER\key into prefix and
+// tests the three installation markers under it (all three, always).
+InstallLookup lookup_installation(const char* key, const char* value_name,
+                                  char (&prefix)[DIR_VALUE_CAPACITY]);
+
+// One MessageBoxA without owner window: the button code, or 0 when the box
+// could not be shown.
+int show_box(const char* text, const char* caption, unsigned int style);
+
+// Runs the four stages; 0 after a completed update, -1 after any message
+// that ends it early.
+int run_update();
