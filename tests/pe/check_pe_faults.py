@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""Shows that check_pe.py catches each kind of fault it exists for: a good
+program passes, and a copy of it with one field altered fails, naming that
+field.
+
+    check_pe_faults.py --arch i686|x86_64 Updater.exe
+"""
+import argparse
+import struct
+import sys
+import unittest
+
+import check_pe
+import pe_reader as pe
+
+PROGRAM = None
+ARCH = None
+
+
+def replace_in(data, start, end, old, new):
+    """data with the single occurrence of old inside [start, end) replaced by
+    new, of the same length."""
+    assert len(old) == len(new), (old, new)
+    window = bytes(data[start:end])
+    at = window.find(old)
+    assert at >= 0, "%r not found" % old
+    assert window.find(old, at + 1) < 0, "%r found twice" % old
+    out = bytearray(data)
+    out[start + at:start + at + len(old)] = new
+    return bytes(out)
+
+
+def resource(data, rtype, name=None):
+    headers = pe.parse_headers(data)
+    for r in pe.parse_resources(data, headers):
+        if r["type"] == rtype and (name is None or r["name"] == name):
+            return r
+    raise AssertionError("no resource %r/%r" % (rtype, name))
+
+
+def in_resource(rtype, old, new, name=None):
+    def mutate(data):
+        r = resource(data, rtype, name)
+        return replace_in(data, r["offset"], r["offset"] + len(r["bytes"]), old, new)
+    return mutate
+
+
+def in_manifest(old, new):
+    """Rewrites the manifest text, its indentation dropped to make room and
+    trailing blanks (allowed after the root element) added so that the
+    resource keeps its length."""
+    def mutate(data):
+        r = resource(data, pe.RT_MANIFEST)
+        text = r["bytes"]
+        assert text.count(old) == 1, old
+        lines = text.replace(old, new).split(b"\n")
+        changed = b"\n".join(line.strip() for line in lines).rstrip()
+        assert len(changed) <= len(text), "no room for the change"
+        changed += b" " * (len(text) - len(changed))
+        out = bytearray(data)
+        out[r["offset"]:r["offset"] + len(text)] = changed
+        return bytes(out)
+    return mutate
+
+
+def header_word(key, change):
+    """Applies change to the 16-bit header field at headers[key + '_offset']."""
+    def mutate(data):
+        at = pe.parse_headers(data)[key + "_offset"]
+        (value,) = struct.unpack_from("<H", data, at)
+        out = bytearray(data)
+        struct.pack_into("<H", out, at, change(value))
+        return bytes(out)
+    return mutate
+
+
+def fixed_info_field(index, value):
+    """Sets DWORD index of VS_FIXEDFILEINFO (0 is the signature)."""
+    def mutate(data):
+        r = resource(data, pe.RT_VERSION)
+        at = r["bytes"].find(struct.pack("<I", check_pe.VS_FFI_SIGNATURE))
+        assert at >= 0
+        out = bytearray(data)
+        struct.pack_into("<I", out, r["offset"] + at + 4 * index, value)
+        return bytes(out)
+    return mutate
+
+
+def resource_id(rtype, which, value, name=None):
+    """Sets the name ('name') or language ('lang') id of a resource entry."""
+    def mutate(data):
+        r = resource(data, rtype, name)
+        out = bytearray(data)
+        struct.pack_into("<I", out, r[which + "_offset"], value)
+        return bytes(out)
+    return mutate
+
+
+def group_entry_bits(size, bits):
+    """Sets wBitCount of the icon group's entry for the size x size image."""
+    def mutate(data):
+        r = resource(data, pe.RT_GROUP_ICON)
+        blob = r["bytes"]
+        (count,) = struct.unpack_from("<H", blob, 4)
+        for i in range(count):
+            at = 6 + 14 * i
+            if (blob[at] or 256) == size:
+                out = bytearray(data)
+                struct.pack_into("<H", out, r["offset"] + at + 6, bits)
+                return bytes(out)
+        raise AssertionError("no %d entry" % size)
+    return mutate
+
+
+def icon_image(size, change):
+    """Applies change(bytearray image) to the RT_ICON image of that size."""
+    def mutate(data):
+        group = resource(data, pe.RT_GROUP_ICON)["bytes"]
+        (count,) = struct.unpack_from("<H", group, 4)
+        for i in range(count):
+            at = 6 + 14 * i
+            if (group[at] or 256) == size:
+                (image_id,) = struct.unpack_from("<H", group, at + 12)
+                r = resource(data, pe.RT_ICON, image_id)
+                image = bytearray(r["bytes"])
+                change(image)
+                out = bytearray(data)
+                out[r["offset"]:r["offset"] + len(image)] = image
+                return bytes(out)
+        raise AssertionError("no %d image" % size)
+    return mutate
+
+
+def set_dib_bits(bits):
+    def change(image):
+        struct.pack_into("<H", image, 14, bits)
+    return change
+
+
+def set_png_colour_type(colour_type):
+    def change(image):
+        image[25] = colour_type
+    return change
+
+
+def in_imports(old, new):
+    def mutate(data):
+        headers = pe.parse_headers(data)
+        rva, size = headers["directories"][1]
+        start = pe.rva_to_offset(headers, rva)
+        # Names live after the descriptors, within the same section.
+        for s in headers["sections"]:
+            if s["raw_ptr"] <= start < s["raw_ptr"] + s["raw_size"]:
+                return replace_in(data, s["raw_ptr"], s["raw_ptr"] + s["raw_size"], old, new)
+        raise AssertionError("import section not found")
+    return mutate
+
+
+def u16(text):
+    return text.encode("utf-16-le")
+
+
+JAPANESE = check_pe.LANG_JAPANESE_DEFAULT
+US_ENGLISH = 0x0409
+
+# (what is wrong, how to make it so, text that the failure line must hold)
+FAULTS = [
+    ("not large-address-aware",
+     header_word("characteristics", lambda v: v & ~check_pe.IMAGE_FILE_LARGE_ADDRESS_AWARE),
+     "LARGE_ADDRESS_AWARE"),
+    ("a console program", header_word("subsystem", lambda v: 3), "Subsystem"),
+    ("no ASLR", header_word("dll_characteristics",
+                            lambda v: v & ~check_pe.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE),
+     "DYNAMIC_BASE"),
+    ("no DEP", header_word("dll_characteristics",
+                           lambda v: v & ~check_pe.IMAGE_DLLCHARACTERISTICS_NX_COMPAT),
+     "NX_COMPAT"),
+    ("wrong machine", header_word("machine", lambda v: 0x01C4), "Machine"),
+    ("a compiler runtime DLL imported", in_imports(b"USER32.dll", b"libgcc.dll"),
+     "found libgcc.dll"),
+    ("a wide message box", in_imports(b"MessageBoxA\0", b"MessageBoxW\0"),
+     "found MessageBoxW"),
+    ("uiAccess requested", in_manifest(b'level="highestAvailable"',
+                                       b'level="highestAvailable" uiAccess="false"'),
+     "requestedExecutionLevel attributes"),
+    ("administrator required", in_manifest(b'"highestAvailable"', b'"requireAdministrator"'),
+     "requestedExecutionLevel attributes"),
+    ("wrong public key token", in_manifest(b"6595b64144ccf1df", b"6595b64144ccf1de"),
+     "common-controls dependency"),
+    ("wrong assembly name", in_manifest(b'"orvupd.exe"', b'"orvupd2.exe"'),
+     "manifest assemblyIdentity attributes"),
+    ("manifest not XML", in_manifest(b"</assembly>", b"</assembly"), "well-formed XML"),
+    ("file version 0.475.0.1", fixed_info_field(3, 1), "dwFileVersionLS"),
+    ("product version 0.476", fixed_info_field(4, 476), "dwProductVersionMS"),
+    ("debug build flag", fixed_info_field(7, 1), "dwFileFlags:"),
+    ("16-bit Windows OS", fixed_info_field(8, 0x4), "dwFileOS"),
+    ("a DLL file type", fixed_info_field(9, 2), "dwFileType"),
+    ("internal name", in_resource(pe.RT_VERSION, u16("ORVUpdater"), u16("ORVUpdatex")),
+     "version string InternalName: expected 'ORVUpdater'"),
+    ("version string renamed", in_resource(pe.RT_VERSION, u16("Comments"), u16("Commentz")),
+     "version string Comments: expected '', found missing"),
+    ("US English string table", in_resource(pe.RT_VERSION, u16("041104b0"), u16("040904b0")),
+     "StringFileInfo tables"),
+    ("US English translation",
+     in_resource(pe.RT_VERSION, struct.pack("<HH", JAPANESE, 1200),
+                 struct.pack("<HH", US_ENGLISH, 1200)),
+     "VarFileInfo Translation"),
+    ("version record in US English",
+     resource_id(pe.RT_VERSION, "lang", US_ENGLISH), "version resource language"),
+    ("icon group in US English",
+     resource_id(pe.RT_GROUP_ICON, "lang", US_ENGLISH), "icon group 101 language"),
+    ("icon group id 102", resource_id(pe.RT_GROUP_ICON, "name", 102), "icon groups"),
+    ("16x16 listed at 24 bits", group_entry_bits(16, 24), "icon group 101 images"),
+    ("48x48 image at 32 bits", icon_image(48, set_dib_bits(32)), "as the group says"),
+    ("256x256 image with alpha", icon_image(256, set_png_colour_type(6)),
+     "256x256 at 24 bits (as the group says), found 256x256 at 32 bits"),
+    ("32x32 image not square", icon_image(32, lambda image: image.__setitem__(
+        slice(4, 8), struct.pack("<i", 33))), "icon group 101 entry"),
+]
+
+
+class CheckerCatchesFaults(unittest.TestCase):
+    def setUp(self):
+        with open(PROGRAM, "rb") as f:
+            self.data = f.read()
+
+    def test_good_program_passes(self):
+        self.assertEqual(check_pe.check(self.data, ARCH), [])
+
+    def test_each_fault_fails_naming_the_field(self):
+        for what, mutate, expected in FAULTS:
+            with self.subTest(fault=what):
+                altered = mutate(self.data)
+                self.assertNotEqual(altered, self.data, "the alteration changed nothing")
+                failures = check_pe.check(altered, ARCH)
+                self.assertTrue(any(expected in line for line in failures),
+                                "no failure mentions %r; got %r" % (expected, failures))
+
+    def test_truncated_file_is_reported_not_crashed(self):
+        headers = pe.parse_headers(self.data)
+        rsrc_rva = headers["directories"][2][0]
+        cut = self.data[:pe.rva_to_offset(headers, rsrc_rva) + 8]
+        failures = check_pe.check(cut, ARCH)
+        self.assertTrue(any("PE structure" in line for line in failures), failures)
+
+
+def main():
+    global PROGRAM, ARCH
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arch", choices=sorted(check_pe.ARCHES), required=True)
+    parser.add_argument("program")
+    args = parser.parse_args()
+    PROGRAM, ARCH = args.program, args.arch
+    unittest.main(argv=[sys.argv[0], "-v"])
+
+
+if __name__ == "__main__":
+    main()
