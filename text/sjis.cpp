@@ -24,11 +24,11 @@ bool sjis_is_lead(unsigned char b) {
     return sjis_lead_table[b] != 0;
 }
 
-// Length in bytes of the character at p (p is not at the terminator): 2 for
-// a lead byte with its trail, 1 otherwise. A lead byte directly before the
-// terminator is a character of one byte, so no walker steps past the NUL.
-static size_t sjis_char_length(const unsigned char* p) {
-    return (sjis_is_lead(p[0]) && p[1] != 0) ? 2 : 1;
+// A lead byte directly before the terminator is a character of one byte, so
+// no walker steps past the NUL.
+size_t sjis_char_length(const char* p) {
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    return (sjis_is_lead(u[0]) && u[1] != 0) ? 2 : 1;
 }
 
 // Applies action to each single-byte character of s. The character is
@@ -41,7 +41,7 @@ static void sjis_for_each_single(char* s, Action action) {
         if (sjis_is_lead(*p)) {
             // A lead byte and its trail are never examined; a lone lead byte
             // before the terminator is left as it is and ends the walk.
-            p += sjis_char_length(p);
+            p += sjis_char_length(reinterpret_cast<const char*>(p));
             continue;
         }
         action(p);
@@ -79,7 +79,7 @@ unsigned char sjis_ends_with_char(const char* s, unsigned char ch) {
     size_t last = 0;
     while (i < n) {
         last = i;
-        i += sjis_char_length(p + i);
+        i += sjis_char_length(s + i);
     }
     return (last == n - 1 && p[last] == ch) ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Shift-JIS character operations, on byte strings that hold the cases the
 // walkers exist for: trail bytes 0x5C, half-width katakana, lone lead bytes.
 #include "text/text.h"
+#include "tests/text/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -57,16 +58,6 @@ void apply(Op op, char* s) {
     case LEAD_TO_X: sjis_replace_char(s, 0x82, 'x'); break;
     case X_TO_LEAD: sjis_replace_char(s, 'x', 0x82); break;
     }
-}
-
-std::string hex(const char* s) {
-    std::string r;
-    char b[4];
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
-        snprintf(b, sizeof b, "%02X ", *p);
-        r += b;
-    }
-    return r;
 }
 
 TEST(SjisInPlace, ChangesOnlySingleByteCharacters) {
