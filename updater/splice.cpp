@@ -62,20 +62,25 @@ static bool read_file(const char* path, unsigned char* block, size_t length, boo
     return ok;
 }
 
-// Writes the pieces in order to a file created (or truncated) at path; true
-// only when every byte was written and the file closed without error.
-static bool write_file(const char* path, const unsigned char* first, size_t first_length,
-                       const unsigned char* second, size_t second_length) {
+enum WriteOutcome {
+    WRITE_COMPLETE,
+    WRITE_NOT_OPENED,  // the file was not opened, so it was not truncated either
+    WRITE_INCOMPLETE,  // opened (and truncated), but not all written and closed
+};
+
+// Writes the pieces in order to a file created (or truncated) at path.
+static WriteOutcome write_file(const char* path, const unsigned char* first, size_t first_length,
+                               const unsigned char* second, size_t second_length) {
     FILE* file = splice_io.open(path, "wb");
     if (file == nullptr)
-        return false;
+        return WRITE_NOT_OPENED;
     bool ok = write_whole(file, first, first_length) &&
               write_whole(file, second, second_length);
     // fclose releases the stream whatever it returns; its result tells whether
     // the buffered last bytes reached the file.
     if (splice_io.close(file) != 0)
         ok = false;
-    return ok;
+    return ok ? WRITE_COMPLETE : WRITE_INCOMPLETE;
 }
 
 static SpliceResult splice_blocks(const char* archive_path, const char* update_path,
@@ -90,16 +95,23 @@ static SpliceResult splice_blocks(const char* archive_path, const char* update_p
     SpliceResult result = SPLICE_DONE;
     if (!read_file(archive_path, body, layout.archive_size, true)) {
         result = SPLICE_ARCHIVE_UNREADABLE;
-    } else if (!write_file(archive_path, head, layout.head_length,
-                           body + layout.replaced_length,
-                           layout.archive_size - layout.replaced_length)) {
-        // The archive may now be empty or half written, but its old content
-        // is still whole in memory: write it back. If even that fails, the
-        // player is told the update failed; nothing more can be done without
-        // a copy on disk, which the program does not make.
-        result = write_file(archive_path, body, layout.archive_size, nullptr, 0)
-                     ? SPLICE_WRITE_FAILED
-                     : SPLICE_RESTORE_FAILED;
+    } else {
+        const WriteOutcome written =
+            write_file(archive_path, head, layout.head_length, body + layout.replaced_length,
+                       layout.archive_size - layout.replaced_length);
+        if (written == WRITE_NOT_OPENED) {
+            // A read-only archive, typically: it was not touched.
+            result = SPLICE_WRITE_FAILED;
+        } else if (written == WRITE_INCOMPLETE) {
+            // The archive may now be empty or half written, but its old
+            // content is still whole in memory: write it back. If even that
+            // fails, the player is told the update failed; nothing more can
+            // be done without a copy on disk, which the program does not make.
+            result = write_file(archive_path, body, layout.archive_size, nullptr, 0) ==
+                             WRITE_COMPLETE
+                         ? SPLICE_WRITE_FAILED
+                         : SPLICE_RESTORE_FAILED;
+        }
     }
     splice_io.release(body);
     return result;
