@@ -23,26 +23,30 @@ static size_t chunk_length(size_t remaining) {
     return remaining < SPLICE_CHUNK_BYTES ? remaining : SPLICE_CHUNK_BYTES;
 }
 
-// true when all length bytes were read; the same bytes in the same order as
-// one read of length bytes.
-static bool read_whole(FILE* file, unsigned char* block, size_t length) {
+// Moves length bytes as transfer(offset, count) calls of at most
+// SPLICE_CHUNK_BYTES each, in order: the same bytes land in the same places
+// as with one call. false as soon as one call moves fewer bytes.
+template <typename Transfer>
+static bool in_chunks(size_t length, Transfer transfer) {
     for (size_t done = 0; done < length;) {
         const size_t n = chunk_length(length - done);
-        if (splice_io.read(block + done, 1, n, file) != n)
+        if (transfer(done, n) != n)
             return false;
         done += n;
     }
     return true;
 }
 
+static bool read_whole(FILE* file, unsigned char* block, size_t length) {
+    return in_chunks(length, [file, block](size_t offset, size_t n) {
+        return splice_io.read(block + offset, 1, n, file);
+    });
+}
+
 static bool write_whole(FILE* file, const unsigned char* block, size_t length) {
-    for (size_t done = 0; done < length;) {
-        const size_t n = chunk_length(length - done);
-        if (splice_io.write(block + done, 1, n, file) != n)
-            return false;
-        done += n;
-    }
-    return true;
+    return in_chunks(length, [file, block](size_t offset, size_t n) {
+        return splice_io.write(block + offset, 1, n, file);
+    });
 }
 
 // Reads exactly length bytes of path into block. With exact set, the file

@@ -8,15 +8,9 @@
 
 namespace {
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-        out += ' ';
-    }
-    return out;
+// Names the bytes of a case, escaped, in a failure message.
+std::string escaped(const std::string& bytes) {
+    return ::testing::PrintToString(bytes);
 }
 
 TEST(FormInstanceName, LowersAsciiAndTurnsSingleByteBackslashesIntoColons) {
@@ -37,10 +31,10 @@ TEST(FormInstanceName, LowersAsciiAndTurnsSingleByteBackslashesIntoColons) {
         {"", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(hex(c.path));
+        SCOPED_TRACE(escaped(c.path));
         char out[INSTANCE_NAME_BYTES];
         ASSERT_TRUE(form_instance_name(out, sizeof(out), c.path));
-        EXPECT_EQ(std::string(c.name), std::string(out)) << hex(out);
+        EXPECT_EQ(std::string(c.name), std::string(out)) << escaped(out);
     }
 }
 

@@ -9,15 +9,9 @@
 
 namespace {
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-        out += ' ';
-    }
-    return out;
+// Names the bytes of a case, escaped, in a failure message.
+std::string escaped(const std::string& bytes) {
+    return ::testing::PrintToString(bytes);
 }
 
 // The title's CP932 bytes, written out independently of the compiler's
@@ -32,13 +26,13 @@ TEST(FormatTitleMessage, PutsTheTitleWherePercentSStands) {
     // Title, ASCII space, then が (82 AA).
     const std::string expected_start = std::string(kTitleBytes) + " \x82\xAA";
     EXPECT_EQ(0, strncmp(buffer, expected_start.c_str(), expected_start.size()))
-        << hex(buffer);
+        << escaped(buffer);
     EXPECT_EQ(strlen(MSG_NOT_INSTALLED) - 2 + strlen(kTitleBytes), strlen(buffer));
 
     ASSERT_TRUE(format_title_message(buffer, CAP_UPDATE));
     EXPECT_EQ(std::string(kTitleBytes) + " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67",
               std::string(buffer))
-        << hex(buffer);
+        << escaped(buffer);
 }
 
 TEST(FormatTitleMessage, EveryStoredTextFitsAndTextsWithoutPlaceholderStayAsStored) {
@@ -183,7 +177,7 @@ TEST(TakeRegistryText, EndsAtTheFirstNulOrAfterTheLastByteAndRefusesAFullUntermi
     };
     constexpr size_t kCapacity = 8;
     for (const Case& c : cases) {
-        SCOPED_TRACE(hex(std::string(c.bytes, c.size)));
+        SCOPED_TRACE(escaped(std::string(c.bytes, c.size)));
         char buf[kCapacity + 4];
         memset(buf, 0xBD, sizeof(buf));
         memcpy(buf, c.bytes, c.size);
