@@ -1,1 +1,52 @@
-// Registry, shortcuts and diagnostics: being written.
+// Diagnostics: the system's text for the last error, and the library's
+// information box.
+#include "sysutil/sysutil.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+// FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+// FORMAT_MESSAGE_FROM_SYSTEM: the system allocates the text, and insert
+// sequences such as %1 come back as they are instead of being expanded from
+// arguments that nobody passes.
+constexpr DWORD ERROR_TEXT_FLAGS = 0x1300;
+// LANG_NEUTRAL with SUBLANG_DEFAULT: the user's default language.
+constexpr DWORD ERROR_TEXT_LANGUAGE = 0x0400;
+
+const char INFO_CAPTION[] = "ORVEX Info";
+
+} // namespace
+
+void last_error_text(char* buffer, size_t buffer_size)
+{
+    // First, before anything here can overwrite the caller's error code.
+    const DWORD code = GetLastError();
+    if (buffer_size == 0) {
+        return;
+    }
+    buffer[0] = 0;
+
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(ERROR_TEXT_FLAGS, nullptr, code, ERROR_TEXT_LANGUAGE,
+                                        reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length != 0 && text != nullptr) {
+        // The whole text or nothing: a cut text could end inside a
+        // double-byte character and would read as the complete message.
+        const size_t bytes = std::strlen(text) + 1;
+        if (bytes <= buffer_size) {
+            std::memcpy(buffer, text, bytes);
+        }
+    }
+    if (text != nullptr) {
+        LocalFree(text);
+    }
+}
+
+unsigned char show_info(const char* text)
+{
+    MessageBoxA(nullptr, text, INFO_CAPTION, MB_OK);
+    return 0;
+}

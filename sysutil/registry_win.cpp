@@ -1,1 +1,90 @@
-// Registry, shortcuts and diagnostics: being written.
+// Registry access: one string value read into the caller's buffer, one
+// string value written with its key created on the way.
+#include "sysutil/sysutil.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr unsigned char READ_OK = 0;
+constexpr unsigned char READ_FAILED = 255;
+
+const char MSG_REGISTRY_CREATE_FAILED[] = "レジストリを作成出来ませんでした.";
+
+bool is_string_type(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The registry keeps whatever bytes a writer stored, so a string value can
+// lack its terminator. Callers read the buffer as a C string: give such data
+// a terminator right after it, or refuse it when the buffer has no room.
+// Other types keep their raw bytes (a REG_DWORD fills exactly four).
+bool terminate_string_data(DWORD type, char* buffer, DWORD data_size, uint32_t buffer_size)
+{
+    if (!is_string_type(type)) {
+        return true;
+    }
+    if (data_size > 0 && buffer[data_size - 1] == 0) {
+        return true;
+    }
+    if (data_size >= buffer_size) {
+        return false;
+    }
+    buffer[data_size] = 0;
+    return true;
+}
+
+} // namespace
+
+unsigned char read_registry_string(HKEY root, const char* key_path, const char* value_name,
+                                   char* buffer, uint32_t buffer_size)
+{
+    if (buffer_size > 0) {
+        buffer[0] = 0;
+    }
+
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(root, key_path, 0, KEY_ALL_ACCESS, &key);
+    if (rc != ERROR_SUCCESS) {
+        return READ_FAILED;
+    }
+
+    DWORD type = REG_NONE;
+    DWORD data_size = buffer_size;
+    rc = RegQueryValueExA(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                          &data_size);
+    RegCloseKey(key);
+
+    if (rc == ERROR_SUCCESS && terminate_string_data(type, buffer, data_size, buffer_size)) {
+        return READ_OK;
+    }
+    // A value that did not fit may have left part of its bytes, unterminated.
+    if (buffer_size > 0) {
+        buffer[0] = 0;
+    }
+    return READ_FAILED;
+}
+
+int32_t write_registry_string(HKEY root, const char* key_path, const char* value_name,
+                              const char* text)
+{
+    char empty_class[] = "";
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    const LONG rc = RegCreateKeyExA(root, key_path, 0, empty_class, REG_OPTION_NON_VOLATILE,
+                                    KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (rc != ERROR_SUCCESS) {
+        MessageBoxA(nullptr, MSG_REGISTRY_CREATE_FAILED, nullptr, MB_OK);
+        return -1;
+    }
+
+    // Stored with its terminator. A failed store is not reported: the caller
+    // learns only whether the key could be had.
+    const DWORD length = static_cast<DWORD>(std::strlen(text) + 1);
+    RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length);
+    RegCloseKey(key);
+    return 0;
+}

@@ -55,7 +55,11 @@ typedef struct HKEY__* HKEY;
 
 // ---- Registry access ----
 
-// 0 when the value was read into buffer, 255 otherwise.
+// 0 when the value was read into buffer, 255 otherwise. The value's bytes are
+// copied as stored; a string value (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) whose
+// data lacks a terminator gets one right after the data, and is refused (255)
+// when the buffer has no room for it. After 255 buffer holds the empty string.
+// Nothing is written past buffer_size bytes.
 unsigned char read_registry_string(HKEY root, const char* key_path,
                                    const char* value_name, char* buffer,
                                    uint32_t buffer_size);
@@ -66,11 +70,18 @@ int32_t write_registry_string(HKEY root, const char* key_path,
 
 // ---- Shell shortcuts ----
 
+// Longest link path that the shortcut operations accept, terminator excluded
+// (MAX_PATH with its terminator); a longer one is refused before anything is
+// written.
+constexpr size_t SHORTCUT_LINK_MAX_BYTES = 259;
+
 // 1 when the shortcut file was saved, 0 otherwise.
 int32_t create_shortcut(const char* link_path, const char* target_path,
                         const char* arguments, int32_t show_command,
                         int32_t working_directory_mode);
-// Always 0.
+// Places group_name\shortcut_name.lnk below the user's Programs folder,
+// creating the folders on the way. Always 0; nothing is created when the
+// Programs folder is unknown or the link path would be too long.
 int32_t create_programs_shortcut(const char* group_name,
                                  const char* shortcut_name,
                                  const char* target_path,
@@ -78,9 +89,11 @@ int32_t create_programs_shortcut(const char* group_name,
 
 // ---- Diagnostics ----
 
-// The system's text for the calling thread's last error, into buffer, which
-// must hold the whole text and its terminator.
-void last_error_text(char* buffer);
+// The system's text for the calling thread's last error, copied whole with
+// its terminator into buffer (buffer_size bytes). buffer holds the empty
+// string when the system has no text for the code or when the text does not
+// fit; nothing is written when buffer_size is 0.
+void last_error_text(char* buffer, size_t buffer_size);
 // A box under the caption "ORVEX Info"; always 0.
 unsigned char show_info(const char* text);
 #endif

@@ -1,1 +1,19 @@
-# Registry, shortcut and diagnostic tests: being written.
+# Registry access, shell shortcuts and diagnostics exist only on Windows: one
+# test program under Wine, then lnkinfo reads the shortcut files it left in
+# lnk/ below this folder.
+if(NOT WIN32)
+  return()
+endif()
+
+orvex_add_gtest(sysutil_registry_shortcut_diag_tests
+  SOURCES registry_win_test.cpp shortcut_win_test.cpp diag_win_test.cpp
+  LIBS orvex_sysutil orvex_boxdriver ole32 shell32 uuid advapi32 user32)
+set_tests_properties(sysutil_registry_shortcut_diag_tests PROPERTIES
+  FIXTURES_SETUP sysutil_shortcut_files)
+
+find_program(ORVEX_LNKINFO lnkinfo REQUIRED)
+add_test(NAME sysutil_shortcut_files_lnkinfo
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_shortcuts.py
+          ${ORVEX_LNKINFO} ${CMAKE_CURRENT_BINARY_DIR}/lnk)
+set_tests_properties(sysutil_shortcut_files_lnkinfo PROPERTIES
+  FIXTURES_REQUIRED sysutil_shortcut_files)
