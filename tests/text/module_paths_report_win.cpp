@@ -3,9 +3,10 @@
 //
 //   module_paths_report REPORT_FILE
 //
-// REPORT_FILE gets five lines of CP932 bytes: the path GetModuleFileNameA
-// gives, module_path, module_instance_name, module_dir, and the multibyte
-// code page in force. Exit code 0 when the report was written.
+// REPORT_FILE gets six lines of CP932 bytes: the path GetModuleFileNameA
+// gives into a MAX_PATH buffer and its result, module_path,
+// module_instance_name, module_dir, and the multibyte code page in force.
+// Exit code 0 when the report was written.
 #include "text/text.h"
 
 #include <windows.h>
@@ -17,13 +18,15 @@ int main(int argc, char** argv) {
         return 2;
     const unsigned int code_page = init_multibyte_code_page();
     init_module_paths();
-    char raw[PATH_BUFFER_BYTES] = {};
-    GetModuleFileNameA(nullptr, raw, PATH_BUFFER_BYTES);
+    // One byte more than the call may fill: a cut path may come without its
+    // terminator.
+    char raw[PATH_BUFFER_BYTES + 1] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, raw, PATH_BUFFER_BYTES);
 
     FILE* f = fopen(argv[1], "wb");
     if (f == nullptr)
         return 3;
-    fprintf(f, "%s\n%s\n%s\n%s\n%u\n", raw, module_path, module_instance_name,
-            module_dir, code_page);
+    fprintf(f, "%s\n%lu\n%s\n%s\n%s\n%u\n", raw, static_cast<unsigned long>(n),
+            module_path, module_instance_name, module_dir, code_page);
     return fclose(f) == 0 ? 0 : 3;
 }

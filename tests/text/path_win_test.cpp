@@ -115,24 +115,27 @@ TEST_F(WindowsPathTest, ModulePathsDescribeThisExecutable) {
     EXPECT_NE('\\', module_dir[dir_length - 2]);
 }
 
-// The report program copied to a folder with upper-case letters and two
-// characters whose trail byte is 0x5C, and run from there.
-TEST_F(WindowsPathTest, ModulePathsOfACopyInAShiftJisFolder) {
+// Copies the report program to folder\\name (making every folder below the
+// scratch tree), runs it there and returns the lines it wrote, or nothing.
+std::vector<std::string> report_from_copy(const std::string& folder, const char* name) {
+    std::vector<std::string> lines;
     char own[PATH_BUFFER_BYTES] = {};
     const DWORD n = GetModuleFileNameA(nullptr, own, PATH_BUFFER_BYTES);
-    ASSERT_GT(n, 0u);
-    ASSERT_LT(n, PATH_BUFFER_BYTES);
+    EXPECT_TRUE(n > 0 && n < PATH_BUFFER_BYTES);
     std::string report_program = own;
     report_program = report_program.substr(0, report_program.rfind('\\') + 1) +
                      "module_paths_report.exe";
 
-    const std::string folder = std::string(kScratch) + "\\Upd\\" + kTrailFolder;
-    ASSERT_TRUE(CreateDirectoryA(kScratch, nullptr));
-    ASSERT_TRUE(CreateDirectoryA((std::string(kScratch) + "\\Upd").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    const std::string copy = folder + "\\Setup.EXE";
-    ASSERT_TRUE(CopyFileA(report_program.c_str(), copy.c_str(), FALSE))
-        << report_program << " error " << GetLastError();
+    for (size_t at = strlen(kScratch); at != std::string::npos;
+         at = folder.find('\\', at + 1)) {
+        CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string copy = folder + "\\" + name;
+    if (!CopyFileA(report_program.c_str(), copy.c_str(), FALSE)) {
+        ADD_FAILURE() << report_program << " to " << hex(copy) << ": error " << GetLastError();
+        return lines;
+    }
 
     const std::string report = std::string(kScratch) + "\\report.txt";
     std::string command = "\"" + copy + "\" " + report;
@@ -141,39 +144,72 @@ TEST_F(WindowsPathTest, ModulePathsOfACopyInAShiftJisFolder) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(copy.c_str(), command_line.data(), nullptr, nullptr,
-                               FALSE, 0, nullptr, kScratch, &startup, &process))
-        << "error " << GetLastError();
+    if (!CreateProcessA(copy.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, kScratch, &startup, &process)) {
+        ADD_FAILURE() << hex(copy) << ": error " << GetLastError();
+        return lines;
+    }
     const DWORD waited = WaitForSingleObject(process.hProcess, 30000);
     DWORD exit_code = 1;
     GetExitCodeProcess(process.hProcess, &exit_code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    ASSERT_EQ(WAIT_OBJECT_0, waited);
-    ASSERT_EQ(0u, exit_code);
+    EXPECT_EQ(WAIT_OBJECT_0, waited);
+    EXPECT_EQ(0u, exit_code);
 
-    std::vector<std::string> lines;
     FILE* f = fopen(report.c_str(), "rb");
-    ASSERT_NE(nullptr, f);
+    if (f == nullptr) {
+        ADD_FAILURE() << "no report";
+        return lines;
+    }
     char line[1024];
     while (fgets(line, sizeof line, f) != nullptr) {
-        std::string s = line;
-        if (!s.empty() && s.back() == '\n')
-            s.pop_back();
-        lines.push_back(s);
+        std::string text = line;
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        lines.push_back(text);
     }
     fclose(f);
-    ASSERT_EQ(5u, lines.size());
+    return lines;
+}
+
+enum ReportLine { RAW_PATH, RAW_LENGTH, PATH, INSTANCE, DIR, CODE_PAGE, REPORT_LINES };
+
+// A copy in a folder with upper-case letters and two characters whose trail
+// byte is 0x5C.
+TEST_F(WindowsPathTest, ModulePathsOfACopyInAShiftJisFolder) {
+    const std::vector<std::string> lines =
+        report_from_copy(std::string(kScratch) + "\\Upd\\" + kTrailFolder, "Setup.EXE");
+    ASSERT_EQ(size_t{REPORT_LINES}, lines.size());
 
     const std::string expected_path =
         std::string("c:\\orvextexttest\\upd\\") + kTrailFolder + "\\setup.exe";
-    EXPECT_EQ(hex(expected_path), hex(ascii_lower(lines[0])));
-    EXPECT_EQ(hex(expected_path), hex(lines[1]));
+    EXPECT_EQ(hex(expected_path), hex(ascii_lower(lines[RAW_PATH])));
+    EXPECT_EQ(hex(expected_path), hex(lines[PATH]));
     EXPECT_EQ(hex(std::string("c::orvextexttest:upd:") + kTrailFolder + ":setup.exe"),
-              hex(lines[2]));
+              hex(lines[INSTANCE]));
     EXPECT_EQ(hex(std::string("c:\\orvextexttest\\upd\\") + kTrailFolder + "\\"),
-              hex(lines[3]));
-    EXPECT_EQ("932", lines[4]);
+              hex(lines[DIR]));
+    EXPECT_EQ("932", lines[CODE_PAGE]);
+}
+
+// A path of fewer than MAX_PATH characters can take more than MAX_PATH bytes
+// in Shift-JIS: the system then gives no whole path, and the module strings
+// stay empty rather than hold a cut one.
+TEST_F(WindowsPathTest, ModulePathsStayEmptyWhenThePathDoesNotFit) {
+    std::string wide_folder;
+    for (int i = 0; i < 60; ++i)
+        wide_folder += "\x82\xA0";  // あ: one character, two bytes
+    const std::string folder =
+        std::string(kScratch) + "\\" + wide_folder + "\\" + wide_folder;
+    const std::vector<std::string> lines = report_from_copy(folder, "Setup.exe");
+    ASSERT_EQ(size_t{REPORT_LINES}, lines.size());
+    ASSERT_GT(folder.size() + strlen("\\Setup.exe"), PATH_MAX_BYTES);
+    // The system cut the path to the buffer and said so by the buffer's size.
+    ASSERT_EQ(std::to_string(PATH_BUFFER_BYTES), lines[RAW_LENGTH]);
+    EXPECT_EQ("", lines[PATH]);
+    EXPECT_EQ("", lines[INSTANCE]);
+    EXPECT_EQ("", lines[DIR]);
 }
 
 TEST_F(WindowsPathTest, CreateDirectoriesMakesEveryFolderButTheFileName) {
