@@ -11,6 +11,34 @@ static const HKEY REGISTRY_ROOT = HKEY_CURRENT_USER;
 // The formatted CAP_UPDATE caption.
 static char update_caption[MESSAGE_BUFFER_BYTES];
 
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD flags);
+
+// DLLs that the system loads on the program's behalf later on (for the
+// message box's themes and input methods, for one) must not be picked up
+// from the current directory, which holds downloaded files, nor from the
+// program's own folder. SetDefaultDllDirectories exists only from Windows 8
+// (or 7 with KB2533623), so it is looked up rather than imported, and the
+// program still starts without it; SetDllDirectoryA("") at least takes the
+// current directory out of the search.
+void restrict_dll_search() {
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    FARPROC proc = kernel32 != NULL ? GetProcAddress(kernel32, "SetDefaultDllDirectories")
+                                    : NULL;
+    if (proc != NULL) {
+        // Through void(*)() so that the cast between function types is
+        // explicit about being one.
+        const SetDefaultDllDirectoriesFn set_default_dll_directories =
+            reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(proc));
+        if (set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+            return;
+    }
+    SetDllDirectoryA("");
+}
+
 int show_box(const char* text, const char* caption, unsigned int style) {
     return MessageBoxA(NULL, text, caption, style);
 }

@@ -207,6 +207,10 @@ enum InstallLookup : int {
 InstallLookup lookup_installation(const char* key, const char* value_name,
                                   char (&prefix)[DIR_VALUE_CAPACITY]);
 
+// Takes the current directory and the program's folder out of the search for
+// DLLs that are loaded at run time; called first thing at start-up.
+void restrict_dll_search();
+
 // One MessageBoxA without owner window: the button code, or 0 when the box
 // could not be shown.
 int show_box(const char* text, const char* caption, unsigned int style);
