@@ -113,14 +113,17 @@ def check_imports(imports, fail):
             fail("import from " + dll, "byte-string calls only", name)
 
 
-def single(resources, rtype, fail, label):
-    """The one resource of rtype, or None after reporting why not."""
+def single(resources, rtype, resource_id, fail, label):
+    """The one resource of rtype, or None after reporting why not. A wrong
+    id is reported but the resource is still returned for its content."""
     matches = [r for r in resources if r["type"] == rtype]
     if len(matches) != 1:
         fail(label, "exactly one resource", "%d: %s" % (
             len(matches), [(r["name"], hex(r["lang"]) if isinstance(r["lang"], int)
                             else r["lang"]) for r in matches]))
         return None
+    if matches[0]["name"] != resource_id:
+        fail(label + " resource id", resource_id, matches[0]["name"])
     return matches[0]
 
 
@@ -133,11 +136,9 @@ def check_attributes(element, expected, label, fail):
 
 
 def check_manifest(resources, fail):
-    r = single(resources, pe.RT_MANIFEST, fail, "manifest")
+    r = single(resources, pe.RT_MANIFEST, 1, fail, "manifest")
     if r is None:
         return
-    if r["name"] != 1:
-        fail("manifest resource id", 1, r["name"])
     try:
         root = ET.fromstring(r["bytes"])
     except ET.ParseError as e:
@@ -180,11 +181,9 @@ def check_manifest(resources, fail):
 
 
 def check_version(resources, fail):
-    r = single(resources, pe.RT_VERSION, fail, "version record")
+    r = single(resources, pe.RT_VERSION, 1, fail, "version record")
     if r is None:
         return
-    if r["name"] != 1:
-        fail("version resource id", 1, r["name"])
     if r["lang"] != LANG_JAPANESE_DEFAULT:
         fail("version resource language", "0x411", r["lang"])
     try:

@@ -210,6 +210,7 @@ FAULTS = [
     ("icon group in US English",
      resource_id(pe.RT_GROUP_ICON, "lang", US_ENGLISH), "icon group 101 language"),
     ("icon group id 102", resource_id(pe.RT_GROUP_ICON, "name", 102), "icon groups"),
+    ("manifest id 2", resource_id(pe.RT_MANIFEST, "name", 2), "manifest resource id"),
     ("16x16 listed at 24 bits", group_entry_bits(16, 24), "icon group 101 images"),
     ("48x48 image at 32 bits", icon_image(48, set_dib_bits(32)), "as the group says"),
     ("256x256 image with alpha", icon_image(256, set_png_colour_type(6)),
