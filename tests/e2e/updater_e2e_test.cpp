@@ -1,0 +1,511 @@
+// The real Updater.exe, run under Wine against demo installations built in
+// the build tree, its message boxes read and answered by the box driver.
+//
+// All of these tests share the registry key HKCU\Software\Tessaly\velkin and
+// the updater's own mutex name, so they live in this one program and never
+// run side by side. Every run is expected to end with exit code 0.
+//
+// The expected texts are written out here in full, independently of the
+// program's own message table; the build turns these UTF-8 literals into the
+// CP932 bytes that the boxes must show.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+// ---- What the updater is expected to know and show ----
+
+constexpr uint64_t SIZE_PATCH_MISSING = 1;
+constexpr uint64_t SIZE_V100 = 638157110;
+constexpr uint64_t SIZE_V101 = 638151018;
+constexpr uint64_t UPDATE_LENGTH = 164457;
+constexpr uint64_t REPLACED_LENGTH = 170549;
+constexpr uint64_t KEPT_LENGTH = SIZE_V100 - REPLACED_LENGTH;
+
+#define TITLE "ナギサリウム"
+#define CAP_UPDATE TITLE " アップデート"
+#define NOT_INSTALLED TITLE " が正常にインストールされていません\nインストール後、実行してください"
+
+const ExpectedBox BOX_NO1 = {"エラー No.1", NOT_INSTALLED, BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_NO2 = {"エラー No.2", NOT_INSTALLED, BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_NO3 = {"エラー No.3", NOT_INSTALLED, BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_GAME_RUNNING = {
+    "エラー", TITLE " が起動中です。\n一旦終了させてください。", BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_ARCHIVE_BUSY = {
+    "エラー", TITLE " が起動している可能性があります\n終了後、もう一度実行してください",
+    BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_DATA_MISSING = {
+    "エラー",
+    "アップデートファイル自体のデータが揃っていないか、または破損しています。\n"
+    "お手数をおかけいたしますがもう一度ダウンロードし直してみてください。",
+    BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_PATCH_MISSING = {
+    CAP_UPDATE,
+    "ピクスナノートパッチが適用されていません。先にピクスナノートパッチを適用してください。",
+    BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_ALREADY_APPLIED = {
+    CAP_UPDATE, "本アップデートファイルをすでに適用済みか、またはそれよりも新しいバージョンです。",
+    BOX_BUTTON_OK, BOX_ICON_NONE};
+const ExpectedBox BOX_CONFIRM_DETECTED = {
+    CAP_UPDATE,
+    TITLE " のインストールデータおよび\r\nピクスナノートパッチデータを検出しました。\r\n\r\n"
+          "これからピクスナノートパッチの修正アップデートファイルの適用を開始します。\r\n"
+          "ゲームを起動している場合は、一旦ゲームを終了させておいてください。",
+    BOX_BUTTON_YES | BOX_BUTTON_NO, BOX_ICON_INFORMATION};
+const ExpectedBox BOX_CONFIRM_START = {
+    CAP_UPDATE,
+    "アップデートを開始します。よろしいですか？\r\n\r\n"
+    "アップデート処理には数秒～数十秒程かかりますので\r\n"
+    "完了メッセージが表示されるまで、そのままでお待ちください。",
+    BOX_BUTTON_YES | BOX_BUTTON_NO, BOX_ICON_INFORMATION};
+const ExpectedBox BOX_CANCELLED = {"中断", "アップデート処理をキャンセルしました。", BOX_BUTTON_OK,
+                                   BOX_ICON_NONE};
+const ExpectedBox BOX_SUCCESS = {"完了", "アップデート成功しました。", BOX_BUTTON_OK,
+                                 BOX_ICON_NONE};
+
+// Streams of generated content: the installed archive and the update data.
+constexpr uint64_t ARCHIVE_SEED = 100;
+constexpr uint64_t UPDATE_SEED = 101;
+
+// A run that waits for no archive work; the full update moves 1.2 GB.
+constexpr DWORD RUN_TIMEOUT_MS = 60000;
+constexpr DWORD SPLICE_RUN_TIMEOUT_MS = 300000;
+
+std::string build_path(const char* unix_path) { return windows_path(unix_path); }
+
+// ---- The fixture: one scratch folder per test, the registry key removed ----
+
+// Members are public so that the tables of set-up steps below can reach them.
+class UpdaterE2e : public ::testing::Test {
+public:
+    void SetUp() override {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "." + info->name();
+        for (char& c : name) {
+            if (c == '/') c = '_';
+        }
+        root_ = join_path(build_path(E2E_WORK_DIR), name);
+        reset();
+    }
+
+    void TearDown() override {
+        remove_installation_key();
+        remove_tree(root_);
+    }
+
+    // A clean slate inside one test (for table-driven tests).
+    void reset() {
+        remove_installation_key();
+        remove_tree(root_);
+        inst_ = join_path(root_, "inst");
+        work_ = join_path(root_, "work");
+        ASSERT_TRUE(make_directories(work_)) << work_;
+    }
+
+    std::string archive_path() const { return join_path(inst_, "pac\\update1.ovp"); }
+    std::string update_data_path() const { return join_path(work_, "pikusuna_update.dat"); }
+
+    // A complete installation whose archive is sparse with marks, registered
+    // in the registry with a trailing backslash.
+    void install(uint64_t archive_size) {
+        ASSERT_TRUE(make_directories(join_path(inst_, "pac")));
+        ASSERT_TRUE(write_bytes(join_path(inst_, "inst.ini"), "[install]\r\n", 11));
+        ASSERT_TRUE(write_marked_sparse_file(archive_path(), ARCHIVE_SEED, archive_size));
+        ASSERT_TRUE(set_dir_string(inst_ + "\\"));
+    }
+
+    void put_update_data(uint64_t size) {
+        ASSERT_TRUE(write_generated_file(update_data_path(), UPDATE_SEED, size));
+    }
+
+    void expect_archive_untouched(uint64_t size) {
+        EXPECT_TRUE(marked_sparse_file_intact(archive_path(), ARCHIVE_SEED, size))
+            << "the archive of " << size << " bytes was changed";
+    }
+
+    const BoxTranscript& run(const char* answers, const char* args = nullptr,
+                             const std::string& cwd = std::string(),
+                             const std::string& program = std::string(),
+                             DWORD timeout_ms = RUN_TIMEOUT_MS) {
+        BoxScript script;
+        EXPECT_TRUE(parse_box_script(answers, &script)) << answers;
+        std::string exe = program.empty() ? build_path(E2E_UPDATER_EXE) : program;
+        std::string dir = cwd.empty() ? work_ : cwd;
+        run_with_boxes(exe.c_str(), args, dir.c_str(), &script, timeout_ms, &transcript_);
+        return transcript_;
+    }
+
+    std::string root_;
+    std::string inst_;
+    std::string work_;
+    BoxTranscript transcript_;
+};
+
+// ---- Stage 1: the installation record and the three markers ----
+
+TEST_F(UpdaterE2e, InstallationLookupReportsWhatIsMissingInOneBox) {
+    enum Record { NO_KEY, KEY_ONLY, VALUE_TOO_LONG, PREFIX, PREFIX_WITHOUT_BACKSLASH };
+    struct Case {
+        const char* name;
+        Record record;
+        bool installed;
+        const char* removed[2];  // relative to the installation folder
+        const char* as_folder;   // made a folder instead of what it was
+        ExpectedBox expected;
+    };
+    const Case cases[] = {
+        {"no key", NO_KEY, true, {}, nullptr, BOX_NO1},
+        {"key without Dir", KEY_ONLY, true, {}, nullptr, BOX_NO2},
+        {"Dir of 300 bytes", VALUE_TOO_LONG, true, {}, nullptr, BOX_NO2},
+        {"registered folder does not exist", PREFIX, false, {}, nullptr, BOX_NO3},
+        {"inst.ini missing", PREFIX, true, {"inst.ini"}, nullptr, BOX_NO3},
+        {"archive missing", PREFIX, true, {"pac\\update1.ovp"}, nullptr, BOX_NO3},
+        {"pac and with it the archive missing", PREFIX, true, {"pac"}, nullptr, BOX_NO3},
+        {"inst.ini and archive missing", PREFIX, true, {"inst.ini", "pac\\update1.ovp"},
+         nullptr, BOX_NO3},
+        // The prefix is used verbatim: without the backslash the markers are
+        // looked for beside the folder (...\instinst.ini), not in it.
+        {"Dir without trailing backslash", PREFIX_WITHOUT_BACKSLASH, true, {}, nullptr, BOX_NO3},
+        // Only existence counts: a folder named inst.ini is a marker too.
+        {"inst.ini is a folder", PREFIX, true, {}, "inst.ini", BOX_PATCH_MISSING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        put_update_data(UPDATE_LENGTH);
+        if (c.installed) install(SIZE_PATCH_MISSING);
+        for (const char* name : c.removed) {
+            if (name) remove_tree(join_path(inst_, name));
+        }
+        if (c.as_folder) {
+            remove_tree(join_path(inst_, c.as_folder));
+            ASSERT_TRUE(make_directories(join_path(inst_, c.as_folder)));
+        }
+        remove_installation_key();
+        switch (c.record) {
+        case NO_KEY: break;
+        case KEY_ONLY: ASSERT_TRUE(create_installation_key()); break;
+        case VALUE_TOO_LONG:
+            ASSERT_TRUE(set_dir_string("C:\\" + std::string(296, 'a') + "\\"));
+            break;
+        case PREFIX: ASSERT_TRUE(set_dir_string(inst_ + "\\")); break;
+        case PREFIX_WITHOUT_BACKSLASH: ASSERT_TRUE(set_dir_string(inst_)); break;
+        }
+        expect_boxes(run("ok"), {c.expected});
+    }
+}
+
+// A prefix of exactly 260 bytes is accepted, one of 261 is not, whether the
+// value holds its terminator or not. Double-byte folder names keep the
+// 260-byte prefix under the platform's 260-character path limit, so that the
+// installation under it is found and the run goes past stage 1.
+TEST_F(UpdaterE2e, DirValueOf260BytesIsTakenAnd261Refused) {
+    std::string base = join_path(root_, "long") + "\\";
+    // base, then folders of up to 40 double-byte characters (0x83 0x41),
+    // then the trailing backslash: length bytes in all.
+    auto prefix_of = [&base](size_t length) {
+        constexpr size_t WIDE_PER_FOLDER = 40;
+        std::string prefix = base;
+        size_t room = length - base.size() - 1;
+        while (room > 0) {
+            size_t folder = room <= 2 * WIDE_PER_FOLDER + 1 ? room : 2 * WIDE_PER_FOLDER;
+            for (size_t i = 0; i < folder / 2; ++i) prefix += "ア";
+            if (folder % 2) prefix += "x";
+            room -= folder;
+            if (room > 0) {
+                prefix += "\\";
+                --room;
+            }
+        }
+        return prefix + "\\";
+    };
+    struct Case {
+        size_t length;
+        bool terminated;
+        ExpectedBox expected;
+    };
+    const Case cases[] = {
+        {260, true, BOX_PATCH_MISSING},
+        {260, false, BOX_PATCH_MISSING},
+        {261, true, BOX_NO2},
+        {261, false, BOX_NO2},
+    };
+    for (const Case& c : cases) {
+        std::string prefix = prefix_of(c.length);
+        SCOPED_TRACE(std::to_string(c.length) + (c.terminated ? " bytes and NUL" : " bytes, no NUL") +
+                     ": " + hex_bytes(prefix.c_str()));
+        ASSERT_EQ(c.length, prefix.size());
+        reset();
+        put_update_data(UPDATE_LENGTH);
+        // The same complete installation under either prefix, so that only
+        // the value's length can refuse it.
+        inst_ = prefix.substr(0, prefix.size() - 1);
+        install(SIZE_PATCH_MISSING);
+        if (c.terminated) {
+            ASSERT_TRUE(set_dir_string(prefix));
+        } else {
+            ASSERT_TRUE(set_dir_value(prefix.data(), static_cast<DWORD>(prefix.size()),
+                                      REG_BINARY));
+        }
+        expect_boxes(run("ok"), {c.expected});
+    }
+}
+
+// ---- The entry: the single-instance guard and the command line ----
+
+TEST_F(UpdaterE2e, SecondCopyLeavesSilentlyWhileFirstShowsABox) {
+    install(SIZE_V100);
+    put_update_data(UPDATE_LENGTH);
+    std::string exe = build_path(E2E_UPDATER_EXE);
+
+    HANDLE first = nullptr;
+    DWORD first_id = 0;
+    ASSERT_TRUE(start_program(exe.c_str(), nullptr, work_.c_str(), &first, &first_id));
+    HWND question = wait_for_box(first_id, first, RUN_TIMEOUT_MS);
+    ASSERT_NE(nullptr, question);
+
+    // The second copy ends at once with 0 and shows nothing.
+    const BoxTranscript& second = run("");
+    EXPECT_EQ(BOX_RUN_COMPLETED, second.outcome) << second.error;
+    EXPECT_EQ(0, second.box_count);
+    EXPECT_EQ(0u, second.exit_code);
+    EXPECT_EQ(question, find_box(first_id)) << "the first copy's box went away";
+
+    // The first copy goes on undisturbed: its question, No, the cancellation.
+    BoxInfo seen;
+    ASSERT_TRUE(read_box(question, &seen));
+    expect_box(seen, BOX_CONFIRM_DETECTED);
+    ASSERT_TRUE(answer_box(question, IDNO, RUN_TIMEOUT_MS));
+    BoxScript ok;
+    ASSERT_TRUE(parse_box_script("ok", &ok));
+    drive_boxes(first, first_id, &ok, RUN_TIMEOUT_MS, &transcript_);
+    CloseHandle(first);
+    expect_boxes(transcript_, {BOX_CANCELLED});
+
+    // Once the first copy has ended, a new one runs normally.
+    expect_boxes(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    expect_archive_untouched(SIZE_V100);
+}
+
+TEST_F(UpdaterE2e, CommandLineArgumentsChangeNothing) {
+    const char* argument_sets[] = {"/?", "--force update1.ovp", "\"C:\\Other Game\\\" /S", "-y -y -y"};
+    for (const char* args : argument_sets) {
+        SCOPED_TRACE(args);
+        reset();
+        expect_boxes(run("ok", args), {BOX_NO1});
+        install(SIZE_V100);
+        put_update_data(UPDATE_LENGTH);
+        expect_boxes(run("no,ok", args), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+        expect_archive_untouched(SIZE_V100);
+    }
+}
+
+// ---- Stage 2: the running game ----
+
+TEST_F(UpdaterE2e, RunningGameIsRecognisedByItsMutexAndWindow) {
+    struct Case {
+        const char* name;
+        const char* folder;   // installation folder, below the test's root
+        const char* options;  // for game_standin
+        bool other_installation;
+        ExpectedBox expected;
+    };
+    const Case cases[] = {
+        {"mutex and window", "inst", "", false, BOX_GAME_RUNNING},
+        // The trail byte 0x5C of ソ (83 5C) stays in the instance name.
+        {"mutex and window, folder with 83 5C", "ソフト", "", false, BOX_GAME_RUNNING},
+        {"mutex and window, upper-case folder", "GAME Inst", "", false, BOX_GAME_RUNNING},
+        // An event that holds the mutex's name makes the mutex open fail,
+        // which counts as running.
+        {"event of that name", "inst", "--event --no-window", false, BOX_GAME_RUNNING},
+        {"mutex alone", "inst", "--no-window", false, BOX_PATCH_MISSING},
+        {"window alone", "inst", "--no-mutex", false, BOX_PATCH_MISSING},
+        {"game of another installation", "inst", "", true, BOX_PATCH_MISSING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        inst_ = join_path(root_, c.folder);
+        install(SIZE_PATCH_MISSING);
+        put_update_data(UPDATE_LENGTH);
+        std::string game = inst_ + "\\velk.exe";
+        if (c.other_installation) game = join_path(root_, "other\\velk.exe");
+        Standin standin;
+        ASSERT_TRUE(start_standin(build_path(E2E_GAME_STANDIN_EXE),
+                                  std::string(c.options) + " \"" + game + "\"", root_, &standin));
+        expect_boxes(run("ok"), {c.expected});
+        EXPECT_EQ(0, stop_standin(&standin));
+    }
+}
+
+// ---- Stage 3: classification and dialogue ----
+
+TEST_F(UpdaterE2e, ArchiveHeldOpenWithoutSharingIsReportedBusy) {
+    install(SIZE_V100);
+    Standin holder;
+    ASSERT_TRUE(start_standin(build_path(E2E_FILE_HOLDER_EXE), "\"" + archive_path() + "\"",
+                              root_, &holder));
+    {
+        SCOPED_TRACE("without update data: the archive is opened first");
+        expect_boxes(run("ok"), {BOX_ARCHIVE_BUSY});
+    }
+    {
+        SCOPED_TRACE("with update data");
+        put_update_data(UPDATE_LENGTH);
+        expect_boxes(run("ok"), {BOX_ARCHIVE_BUSY});
+    }
+    EXPECT_EQ(0, stop_standin(&holder));
+    expect_archive_untouched(SIZE_V100);
+}
+
+TEST_F(UpdaterE2e, FolderNamedLikeTheArchiveIsReportedBusy) {
+    install(SIZE_PATCH_MISSING);
+    remove_tree(archive_path());
+    ASSERT_TRUE(make_directories(archive_path()));
+    put_update_data(UPDATE_LENGTH);
+    expect_boxes(run("ok"), {BOX_ARCHIVE_BUSY});
+}
+
+TEST_F(UpdaterE2e, ArchiveSizeDecidesWhatHappens) {
+    struct Case {
+        uint64_t size;
+        bool update_data;
+        std::vector<ExpectedBox> expected;
+        const char* answers;
+    };
+    const Case cases[] = {
+        {0, true, {BOX_ALREADY_APPLIED}, "ok"},
+        {1, true, {BOX_PATCH_MISSING}, "ok"},
+        {SIZE_V100, true, {BOX_CONFIRM_DETECTED, BOX_CANCELLED}, "no,ok"},
+        {SIZE_V101, true, {BOX_ALREADY_APPLIED}, "ok"},
+        {SIZE_V100 + 1, true, {BOX_ALREADY_APPLIED}, "ok"},
+        {SIZE_V100 - 1, true, {BOX_ALREADY_APPLIED}, "ok"},
+        // The update data is looked for before the size is acted on.
+        {0, false, {BOX_DATA_MISSING}, "ok"},
+        {1, false, {BOX_DATA_MISSING}, "ok"},
+        {SIZE_V100, false, {BOX_DATA_MISSING}, "ok"},
+        {SIZE_V101, false, {BOX_DATA_MISSING}, "ok"},
+        {SIZE_V100 + 1, false, {BOX_DATA_MISSING}, "ok"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + (c.update_data ? " bytes, update data present"
+                                                             : " bytes, no update data"));
+        reset();
+        install(c.size);
+        if (c.update_data) put_update_data(UPDATE_LENGTH);
+        expect_boxes(run(c.answers), c.expected);
+        expect_archive_untouched(c.size);
+    }
+}
+
+TEST_F(UpdaterE2e, NoToTheSecondQuestionCancels) {
+    install(SIZE_V100);
+    put_update_data(UPDATE_LENGTH);
+    expect_boxes(run("yes,no,ok"), {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_CANCELLED});
+    expect_archive_untouched(SIZE_V100);
+}
+
+TEST_F(UpdaterE2e, UpdateDataIsLookedForInTheCurrentDirectoryOnly) {
+    install(SIZE_V100);
+    // The program and its update data side by side, started from elsewhere.
+    std::string beside = join_path(root_, "beside");
+    ASSERT_TRUE(make_directories(beside));
+    std::string exe = join_path(beside, "Updater.exe");
+    ASSERT_TRUE(CopyFileA(build_path(E2E_UPDATER_EXE).c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(write_generated_file(join_path(beside, "pikusuna_update.dat"), UPDATE_SEED,
+                                     UPDATE_LENGTH));
+    expect_boxes(run("ok", nullptr, work_, exe), {BOX_DATA_MISSING});
+    // Started in its own folder, the same copy finds it.
+    expect_boxes(run("no,ok", nullptr, beside, exe), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    expect_archive_untouched(SIZE_V100);
+}
+
+TEST_F(UpdaterE2e, FolderNamedLikeTheUpdateDataPassesItsExistenceTest) {
+    install(SIZE_PATCH_MISSING);
+    ASSERT_TRUE(make_directories(update_data_path()));
+    expect_boxes(run("ok"), {BOX_PATCH_MISSING});
+}
+
+// ---- Stage 4: the splice ----
+
+class UpdaterSplice : public UpdaterE2e {
+public:
+    // A real 1.00 archive of generated content.
+    void install_full_archive() {
+        install(SIZE_PATCH_MISSING);
+        ASSERT_TRUE(write_generated_file(archive_path(), ARCHIVE_SEED, SIZE_V100));
+    }
+
+    // The 1.01 archive: the first UPDATE_LENGTH bytes of the update data,
+    // then the 1.00 archive from REPLACED_LENGTH to its end.
+    void expect_spliced_archive() {
+        std::string path = archive_path();
+        ASSERT_EQ(static_cast<int64_t>(SIZE_V101), file_size(path));
+
+        // The seam, both ends, spelled out for a readable failure.
+        unsigned char seen[64];
+        unsigned char expected[64];
+        struct Piece {
+            const char* name;
+            uint64_t file_offset;
+            uint64_t seed;
+            uint64_t stream_offset;
+        };
+        const Piece pieces[] = {
+            {"first bytes", 0, UPDATE_SEED, 0},
+            {"last bytes of the new head", UPDATE_LENGTH - 32, UPDATE_SEED, UPDATE_LENGTH - 32},
+            {"first bytes of the kept tail", UPDATE_LENGTH, ARCHIVE_SEED, REPLACED_LENGTH},
+            {"last bytes", SIZE_V101 - 32, ARCHIVE_SEED, SIZE_V100 - 32},
+        };
+        for (const Piece& piece : pieces) {
+            SCOPED_TRACE(piece.name);
+            ASSERT_TRUE(read_bytes(path, piece.file_offset, seen, 32));
+            generate_bytes(piece.seed, piece.stream_offset, expected, 32);
+            EXPECT_EQ(0, memcmp(expected, seen, 32));
+        }
+
+        // And every byte of the whole.
+        EXPECT_EQ(-1, first_difference(path, 0, UPDATE_SEED, 0, UPDATE_LENGTH))
+            << "new head differs from the update data";
+        EXPECT_EQ(-1, first_difference(path, UPDATE_LENGTH, ARCHIVE_SEED, REPLACED_LENGTH,
+                                       KEPT_LENGTH))
+            << "kept tail differs from the old archive";
+    }
+};
+
+TEST_F(UpdaterSplice, FullUpdateThenAlreadyApplied) {
+    install_full_archive();
+    put_update_data(UPDATE_LENGTH);
+    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
+    expect_spliced_archive();
+
+    expect_boxes(run("ok"), {BOX_ALREADY_APPLIED});
+    EXPECT_EQ(static_cast<int64_t>(SIZE_V101), file_size(archive_path()));
+    EXPECT_EQ(-1, first_difference(archive_path(), 0, UPDATE_SEED, 0, UPDATE_LENGTH));
+}
+
+TEST_F(UpdaterSplice, LongerUpdateDataGivesOnlyItsHead) {
+    install_full_archive();
+    put_update_data(UPDATE_LENGTH + 4096);
+    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
+    expect_spliced_archive();
+}
+
+// Nothing is written unless the whole new content is at hand: a short update
+// data file leaves the archive as it was and says that the data is broken.
+TEST_F(UpdaterSplice, ShorterUpdateDataLeavesTheArchiveAlone) {
+    install(SIZE_V100);
+    put_update_data(UPDATE_LENGTH - 1);
+    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_DATA_MISSING});
+    expect_archive_untouched(SIZE_V100);
+}
+
+}  // namespace
