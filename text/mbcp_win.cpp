@@ -5,14 +5,17 @@
 
 #include <mbctype.h>
 
+unsigned int describe_multibyte_code_page() {
+    unsigned char lead[256];
+    for (unsigned int b = 0; b < 256; ++b)
+        lead[b] = _ismbblead(b) ? 1 : 0;
+    mbcp_set(static_cast<unsigned int>(_getmbcp()), lead);
+    return mbcp_code_page();
+}
+
 unsigned int init_multibyte_code_page() {
     // _MB_CP_ANSI takes the system's ANSI code page (932 on a Japanese system,
     // whose lead bytes _ismbblead then reports; none on a single-byte one).
     _setmbcp(_MB_CP_ANSI);
-    unsigned char lead[256];
-    for (unsigned int b = 0; b < 256; ++b)
-        lead[b] = _ismbblead(b) ? 1 : 0;
-    const int code_page = _getmbcp();
-    mbcp_set(static_cast<unsigned int>(code_page), lead);
-    return mbcp_code_page();
+    return describe_multibyte_code_page();
 }

@@ -7,14 +7,14 @@
 namespace {
 
 void ensure_code_page_described() {
-    // The program describes the code page at start-up; a caller that has not
-    // gets the system's rather than the stand-in.
+    // The program describes the code page at start-up; without that, the
+    // runtime's own (which the program may have set by itself) is described
+    // rather than the stand-in used.
     if (!mbcp_is_described())
-        init_multibyte_code_page();
+        describe_multibyte_code_page();
 }
 
-void create_one_directory(const char* directory, void* context) {
-    (void)context;
+void create_one_directory(const char* directory, void*) {
     // Whether it worked is not examined: an existing directory, a bare drive
     // ("c:") and the empty name all fail harmlessly, and the walk goes on.
     CreateDirectoryA(directory, nullptr);

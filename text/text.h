@@ -59,6 +59,9 @@ size_t mbcp_char_length(const char* p);
 // (_setmbcp(_MB_CP_ANSI)) and describes it above. The program calls it once at
 // start-up; returns the code page now in force.
 unsigned int init_multibyte_code_page();
+// Describes the C runtime's multibyte code page as it stands, without
+// changing it; returns its number.
+unsigned int describe_multibyte_code_page();
 #endif
 
 // ---- Path and string operations ----
