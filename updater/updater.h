@@ -151,7 +151,7 @@ void splice_io_defaults();
 
 // Largest single read or write. Some network file systems fail one transfer
 // of 64 MiB or more, so the blocks move in pieces of this size.
-constexpr size_t SPLICE_CHUNK_BYTES = 16u * 1024u * 1024u;
+constexpr size_t SPLICE_CHUNK_BYTES = size_t{16} * 1024 * 1024;
 
 enum SpliceResult : int {
     SPLICE_DONE,                 // the new archive is written and closed
