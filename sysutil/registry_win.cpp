@@ -2,9 +2,15 @@
 // string value written with its key created on the way.
 #include "sysutil/sysutil.h"
 
+#include "sysutil/registry_data.h"
+
 #include <windows.h>
 
 #include <cstring>
+
+static_assert(REGISTRY_TYPE_SZ == REG_SZ && REGISTRY_TYPE_EXPAND_SZ == REG_EXPAND_SZ &&
+                  REGISTRY_TYPE_MULTI_SZ == REG_MULTI_SZ,
+              "registry value types as the system numbers them");
 
 namespace {
 
@@ -12,30 +18,6 @@ constexpr unsigned char READ_OK = 0;
 constexpr unsigned char READ_FAILED = 255;
 
 const char MSG_REGISTRY_CREATE_FAILED[] = "レジストリを作成出来ませんでした.";
-
-bool is_string_type(DWORD type)
-{
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
-// The registry keeps whatever bytes a writer stored, so a string value can
-// lack its terminator. Callers read the buffer as a C string: give such data
-// a terminator right after it, or refuse it when the buffer has no room.
-// Other types keep their raw bytes (a REG_DWORD fills exactly four).
-bool terminate_string_data(DWORD type, char* buffer, DWORD data_size, uint32_t buffer_size)
-{
-    if (!is_string_type(type)) {
-        return true;
-    }
-    if (data_size > 0 && buffer[data_size - 1] == 0) {
-        return true;
-    }
-    if (data_size >= buffer_size) {
-        return false;
-    }
-    buffer[data_size] = 0;
-    return true;
-}
 
 } // namespace
 
@@ -58,7 +40,7 @@ unsigned char read_registry_string(HKEY root, const char* key_path, const char* 
                           &data_size);
     RegCloseKey(key);
 
-    if (rc == ERROR_SUCCESS && terminate_string_data(type, buffer, data_size, buffer_size)) {
+    if (rc == ERROR_SUCCESS && terminate_registry_data(type, buffer, data_size, buffer_size)) {
         return READ_OK;
     }
     // A value that did not fit may have left part of its bytes, unterminated.

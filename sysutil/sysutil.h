@@ -47,6 +47,13 @@ struct FileList {
 // releases each string, then the array, with free().
 unsigned char list_files(FileList* list);
 
+// ---- Shell shortcuts (operations below, Windows only) ----
+
+// Longest link path that the shortcut operations accept, terminator excluded
+// (MAX_PATH with its terminator); a longer one is refused before anything is
+// written.
+constexpr size_t SHORTCUT_LINK_MAX_BYTES = 259;
+
 #ifdef _WIN32
 // The registry, shortcut and diagnostic operations exist only on Windows.
 // HKEY as <windows.h> declares it (STRICT), so callers need not include it.
@@ -69,11 +76,6 @@ int32_t write_registry_string(HKEY root, const char* key_path,
                               const char* value_name, const char* text);
 
 // ---- Shell shortcuts ----
-
-// Longest link path that the shortcut operations accept, terminator excluded
-// (MAX_PATH with its terminator); a longer one is refused before anything is
-// written.
-constexpr size_t SHORTCUT_LINK_MAX_BYTES = 259;
 
 // 1 when the shortcut file was saved, 0 otherwise.
 int32_t create_shortcut(const char* link_path, const char* target_path,
