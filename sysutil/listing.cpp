@@ -12,8 +12,8 @@ namespace {
 
 constexpr unsigned char LIST_NO_MEMORY = 255;
 
-// The longest directory whose pattern, directory + '\\' + "*.*" + NUL, fits.
-constexpr size_t LIST_DIRECTORY_MAX = LIST_PATTERN_BYTES - 5;
+// The longest directory whose pattern, directory + "\\*.*" + NUL, fits.
+constexpr size_t LIST_DIRECTORY_MAX = LIST_PATTERN_BYTES - sizeof "\\*.*";
 static_assert(LIST_DIRECTORY_MAX < LIST_DIRECTORY_BYTES, "the record can hold it");
 
 // Length of the string in a fixed field, or size when the field holds no NUL.
