@@ -13,6 +13,7 @@ set -eu
 commit=${1:-HEAD}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 out="$repo/build/release"
+sh "$repo/scripts/setup.sh"
 
 # The version shown to players is the one in the version record.
 version=$(sed -n 's/^FILEVERSION[[:space:]]*\([0-9,]*\).*/\1/p' "$repo/res/updater.rc" | tr , .)
