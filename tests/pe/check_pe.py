@@ -12,6 +12,7 @@ import xml.etree.ElementTree as ET
 
 import pe_reader as pe
 
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
 IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
 IMAGE_FILE_DLL = 0x2000
@@ -94,6 +95,12 @@ def check_headers(h, arch, fail):
                        (IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT")):
         if not d & bit:
             fail("DllCharacteristics", "%s (0x%x) set" % (label, bit), "0x%04x" % d)
+    # Without relocations the loader cannot move the image, and the
+    # DYNAMIC_BASE mark promises an address layout randomisation that
+    # does not happen (older linkers left the .reloc section out).
+    if c & IMAGE_FILE_RELOCS_STRIPPED or h["directories"][5][1] == 0:
+        fail("base relocations", "present (DYNAMIC_BASE needs them)",
+             "none" if h["directories"][5][1] == 0 else "stripped")
 
 
 def check_imports(imports, fail):

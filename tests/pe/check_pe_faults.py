@@ -74,6 +74,15 @@ def header_word(key, change):
     return mutate
 
 
+def base_relocations_removed(data):
+    """Empties the base relocation directory entry, as a linker that leaves
+    .reloc out of an executable does."""
+    at = pe.parse_headers(data)["directories_offset"] + 8 * 5
+    out = bytearray(data)
+    struct.pack_into("<II", out, at, 0, 0)
+    return bytes(out)
+
+
 def fixed_info_field(index, value):
     """Sets DWORD index of VS_FIXEDFILEINFO (0 is the signature)."""
     def mutate(data):
@@ -176,6 +185,7 @@ FAULTS = [
                            lambda v: v & ~check_pe.IMAGE_DLLCHARACTERISTICS_NX_COMPAT),
      "NX_COMPAT"),
     ("wrong machine", header_word("machine", lambda v: 0x01C4), "Machine"),
+    ("no base relocations", base_relocations_removed, "base relocations"),
     ("a compiler runtime DLL imported", in_imports(b"USER32.dll", b"libgcc.dll"),
      "found libgcc.dll"),
     ("a wide message box", in_imports(b"MessageBoxA\0", b"MessageBoxW\0"),

@@ -73,6 +73,7 @@ def parse_headers(data):
         "dll_characteristics": dll_characteristics,
         "dll_characteristics_offset": subsystem_at + 2,
         "directories": directories,
+        "directories_offset": dirs_at,
         "sections": sections,
     }
 
