@@ -372,4 +372,71 @@ TEST_F(ProgramsShortcut, TooLongALinkPathCreatesNoFolder)
     EXPECT_FALSE(exists(programs_ + "\\OrvexTest\\Long"));
 }
 
+// Points the user's Programs folder at a folder that does not exist, so that
+// SHGetSpecialFolderPathA gives no path, and puts everything back afterwards.
+class LostProgramsFolder {
+public:
+    LostProgramsFolder()
+    {
+        GetCurrentDirectoryA(sizeof saved_directory_, saved_directory_);
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, USER_SHELL_FOLDERS, 0, KEY_ALL_ACCESS, &key_) !=
+            ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        saved_size_ = sizeof saved_;
+        if (RegQueryValueExA(key_, "Programs", nullptr, &saved_type_,
+                             reinterpret_cast<BYTE*>(saved_), &saved_size_) != ERROR_SUCCESS) {
+            saved_size_ = 0;
+        }
+        RegSetValueExA(key_, "Programs", 0, REG_SZ, reinterpret_cast<const BYTE*>(MISSING),
+                       sizeof MISSING);
+    }
+    ~LostProgramsFolder()
+    {
+        SetCurrentDirectoryA(saved_directory_);
+        if (key_ != nullptr) {
+            if (saved_size_ > 0) {
+                RegSetValueExA(key_, "Programs", 0, saved_type_,
+                               reinterpret_cast<const BYTE*>(saved_), saved_size_);
+            }
+            RegCloseKey(key_);
+        }
+    }
+    bool redirected() const { return key_ != nullptr && saved_size_ > 0; }
+
+    static constexpr char USER_SHELL_FOLDERS[] =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static constexpr char MISSING[] = "C:\\OrvexTestMissing\\Programs";
+
+private:
+    HKEY key_ = nullptr;
+    char saved_[MAX_PATH * 2] = "";
+    DWORD saved_size_ = 0;
+    DWORD saved_type_ = REG_NONE;
+    char saved_directory_[MAX_PATH + 1] = "";
+};
+
+TEST_F(ProgramsShortcut, UnknownProgramsFolderCreatesNothing)
+{
+    LostProgramsFolder lost;
+    ASSERT_TRUE(lost.redirected());
+    char folder[MAX_PATH + 1] = "";
+    ASSERT_FALSE(SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAMS, FALSE));
+
+    // Were the missing folder taken for an empty one, the group would be
+    // made below the root of the current drive.
+    const auto remove_lost = [] {
+        DeleteFileA("C:\\OrvexTestLost\\Group\\Name.lnk");
+        RemoveDirectoryA("C:\\OrvexTestLost\\Group");
+        RemoveDirectoryA("C:\\OrvexTestLost");
+    };
+    remove_lost();
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    EXPECT_EQ(0, create_programs_shortcut("OrvexTestLost\\Group", "Name", TITLE_TARGET, 0));
+    EXPECT_FALSE(exists("C:\\OrvexTestLost"));
+    EXPECT_FALSE(exists("C:\\OrvexTestMissing"));
+    remove_lost();
+}
+
 } // namespace
