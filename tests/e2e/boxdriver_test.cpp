@@ -142,8 +142,8 @@ TEST(BoxDriverTest, BoxesOutsideTheScriptGetTheCautiousAnswer) {
     }
 }
 
-// Another process's icon can be told present or absent; the exit code is the
-// program's own (boxshow returns the last button pressed).
+// Another process's icons are named through the probe DLL; the exit code is
+// the program's own (boxshow returns the last button pressed).
 TEST(BoxDriverTest, DrivesAnotherProgramThroughAllItsBoxes) {
     BoxScript script = script_of("yes,ok");
     BoxTranscript transcript;
@@ -157,12 +157,26 @@ TEST(BoxDriverTest, DrivesAnotherProgramThroughAllItsBoxes) {
     EXPECT_STREQ("キャプ ション", transcript.boxes[0].caption);
     EXPECT_STREQ("本文\r\n二行目", transcript.boxes[0].text);
     EXPECT_EQ(BOX_BUTTON_YES | BOX_BUTTON_NO, transcript.boxes[0].buttons);
-    EXPECT_NE(BOX_ICON_NONE, transcript.boxes[0].icon);
-    EXPECT_TRUE(box_icon_matches(transcript.boxes[0].icon, BOX_ICON_INFORMATION));
+    EXPECT_EQ(BOX_ICON_INFORMATION, transcript.boxes[0].icon);
     EXPECT_STREQ("done", transcript.boxes[1].text);
     EXPECT_EQ(BOX_BUTTON_OK, transcript.boxes[1].buttons);
     EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[1].icon);
-    EXPECT_FALSE(box_icon_matches(transcript.boxes[1].icon, BOX_ICON_INFORMATION));
+}
+
+TEST(BoxDriverTest, NamesEveryStandardIconOfAnotherProgram) {
+    BoxScript script = script_of("ok,ok,ok,ok,ok");
+    BoxTranscript transcript;
+    ASSERT_EQ(BOX_RUN_COMPLETED,
+              run_with_boxes(boxshow().c_str(), "0x40 c i 0x30 c w 0x10 c e 0x20 c q 0 c n",
+                             nullptr, &script, TIMEOUT_MS, &transcript))
+        << transcript.error;
+    const BoxIcon expected[] = {BOX_ICON_INFORMATION, BOX_ICON_WARNING, BOX_ICON_ERROR,
+                                BOX_ICON_QUESTION, BOX_ICON_NONE};
+    ASSERT_EQ(5, transcript.box_count);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(transcript.boxes[i].text);
+        EXPECT_EQ(expected[i], transcript.boxes[i].icon) << box_icon_name(transcript.boxes[i].icon);
+    }
 }
 
 TEST(BoxDriverTest, NeverTouchesAnotherProcessesBox) {

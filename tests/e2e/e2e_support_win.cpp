@@ -57,6 +57,18 @@ bool write_marks(HANDLE file, uint64_t seed, uint64_t size) {
     return seek(file, tail_offset) && write_all(file, mark, tail);
 }
 
+// Names the icons of the updater's boxes from inside its process.
+class BoxProbeEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ASSERT_TRUE(set_box_icon_probe(windows_path(E2E_BOXPROBE_DLL).c_str()))
+            << E2E_BOXPROBE_DLL;
+    }
+};
+
+const ::testing::Environment* const box_probe_environment =
+    ::testing::AddGlobalTestEnvironment(new BoxProbeEnvironment);
+
 }  // namespace
 
 std::string windows_path(const std::string& unix_path) {
@@ -317,8 +329,7 @@ void expect_box(const BoxInfo& seen, const ExpectedBox& expected) {
     box_buttons_name(expected.buttons, expected_buttons, sizeof expected_buttons);
     box_buttons_name(seen.buttons, seen_buttons, sizeof seen_buttons);
     EXPECT_STREQ(expected_buttons, seen_buttons) << "buttons";
-    EXPECT_TRUE(box_icon_matches(seen.icon, expected.icon))
-        << "icon: expected " << box_icon_name(expected.icon) << ", seen "
+    EXPECT_EQ(expected.icon, seen.icon) << "icon: expected " << box_icon_name(expected.icon) << ", seen "
         << box_icon_name(seen.icon);
 }
 

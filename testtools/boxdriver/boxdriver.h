@@ -40,10 +40,19 @@ enum BoxIcon {
     BOX_ICON_QUESTION,     // MB_ICONQUESTION
     BOX_ICON_OTHER,        // an icon, but none of the standard ones
     // An icon is shown, but which one cannot be told: a box of another
-    // process under Wine, whose icon handles and pictures this process
-    // cannot read. Showing an icon and showing none are always told apart.
+    // process whose icon could not be probed from inside it (see
+    // set_box_icon_probe). Showing an icon and showing none are always told
+    // apart.
     BOX_ICON_UNIDENTIFIED,
 };
+
+// Another process's icon handles mean nothing in this one, so the icon of
+// another process's box is named by boxprobe.dll, which the driver hooks into
+// the box's thread for a moment. By default the DLL is looked for beside the
+// running program; this names it elsewhere (a Windows path, at most MAX_PATH
+// bytes). false when it cannot be loaded: icons of other processes are then
+// reported as BOX_ICON_UNIDENTIFIED.
+bool set_box_icon_probe(const char* dll_path);
 
 // What one box showed. caption and text are the CP932 bytes as the program
 // passed them to MessageBoxA (line breaks included), NUL-terminated.
@@ -60,10 +69,6 @@ struct BoxInfo {
 // MB_YESNO | MB_ICONINFORMATION, ...): what a test expects to read.
 unsigned box_buttons_for_style(UINT style);
 BoxIcon box_icon_for_style(UINT style);
-
-// true when the icon read from a box is the one expected; an unidentified
-// icon matches every expected icon but none.
-bool box_icon_matches(BoxIcon seen, BoxIcon expected);
 
 // Names for messages and transcripts: "OK", "YES", ... joined by ','; "none",
 // "information", ...; "IDOK"/"IDYES"/"IDNO"/... for button ids.

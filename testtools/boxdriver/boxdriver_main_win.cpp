@@ -19,7 +19,7 @@
 //   caption <hex>
 //   text <hex>
 //   buttons OK|YES,NO|...
-//   icon none|information|warning|error|question|other
+//   icon none|information|warning|error|question|other|unidentified
 //   answer IDOK|IDYES|IDNO|...
 //
 // Exit code: 0 when the program ended by itself, 2 otherwise, 64 on a usage

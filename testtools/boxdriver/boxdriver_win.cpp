@@ -1,6 +1,8 @@
 // Message-box driver: see boxdriver.h.
 #include "testtools/boxdriver/boxdriver.h"
 
+#include "testtools/boxdriver/boxprobe.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -59,9 +61,59 @@ void set_error(BoxTranscript* transcript, const char* what, const char* detail) 
 }
 
 struct IconSearch {
+    HWND control;
     HICON icon;
     bool found;
 };
+
+// Where boxprobe.dll is; empty: beside the running program.
+char probe_dll_path[MAX_PATH + 1];
+HMODULE probe_dll;
+HOOKPROC probe_hook;
+
+bool load_probe() {
+    if (probe_hook) return true;
+    char path[MAX_PATH + 1];
+    if (probe_dll_path[0]) {
+        memcpy(path, probe_dll_path, sizeof path);
+    } else {
+        DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return false;
+        char* slash = strrchr(path, '\\');
+        size_t dir_length = slash ? static_cast<size_t>(slash + 1 - path) : 0;
+        constexpr char NAME[] = "boxprobe.dll";
+        if (dir_length + sizeof NAME > sizeof path) return false;
+        memcpy(path + dir_length, NAME, sizeof NAME);
+    }
+    if (!probe_dll) probe_dll = LoadLibraryA(path);
+    if (!probe_dll) return false;
+    probe_hook = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(GetProcAddress(probe_dll, BOX_PROBE_HOOK_NAME)));
+    return probe_hook != nullptr;
+}
+
+// Asks boxprobe.dll, hooked into the thread that shows the box, which icon
+// the control holds.
+BoxIcon probe_foreign_icon(HWND box, HWND icon_control) {
+    if (!load_probe()) return BOX_ICON_UNIDENTIFIED;
+    DWORD thread = GetWindowThreadProcessId(box, nullptr);
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, probe_hook, probe_dll, thread);
+    if (!hook) return BOX_ICON_UNIDENTIFIED;
+    static UINT query = RegisterWindowMessageA(BOX_PROBE_MESSAGE);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(box, query, 0, reinterpret_cast<LPARAM>(icon_control), SMTO_ABORTIFHUNG,
+                        ANSWER_CLOSE_MS, &ignored);
+    UnhookWindowsHookEx(hook);
+    switch (reinterpret_cast<UINT_PTR>(GetPropA(box, BOX_PROBE_PROPERTY))) {
+    case BOX_PROBE_NONE: return BOX_ICON_NONE;
+    case BOX_PROBE_INFORMATION: return BOX_ICON_INFORMATION;
+    case BOX_PROBE_WARNING: return BOX_ICON_WARNING;
+    case BOX_PROBE_ERROR: return BOX_ICON_ERROR;
+    case BOX_PROBE_QUESTION: return BOX_ICON_QUESTION;
+    case BOX_PROBE_OTHER: return BOX_ICON_OTHER;
+    default: return BOX_ICON_UNIDENTIFIED;  // the hook never ran
+    }
+}
 
 BOOL CALLBACK find_icon_callback(HWND child, LPARAM param) {
     IconSearch* search = reinterpret_cast<IconSearch*>(param);
@@ -72,6 +124,7 @@ BOOL CALLBACK find_icon_callback(HWND child, LPARAM param) {
     if ((style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child)) return TRUE;
     HICON icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
     if (!icon) return TRUE;
+    search->control = child;
     search->icon = icon;
     search->found = true;
     return FALSE;
@@ -80,7 +133,7 @@ BOOL CALLBACK find_icon_callback(HWND child, LPARAM param) {
 BoxIcon classify_icon(HWND box) {
     // A box without an icon keeps its icon control but hides it (Wine) or
     // holds no icon in it: only a visible icon control with an icon counts.
-    IconSearch search = {nullptr, false};
+    IconSearch search = {nullptr, nullptr, false};
     EnumChildWindows(box, find_icon_callback, reinterpret_cast<LPARAM>(&search));
     if (!search.found) return BOX_ICON_NONE;
 
@@ -89,7 +142,8 @@ BoxIcon classify_icon(HWND box) {
     // Another process's icon handle means nothing here (seen under Wine 8:
     // each process has its own handles for the standard icons, and
     // GetIconInfo fails on a foreign one, so its picture cannot be read
-    // either): such an icon is there, but cannot be named.
+    // either): such an icon is named by boxprobe.dll from inside that
+    // process, or, without it, reported as there but unnamed.
     struct Standard {
         LPCSTR id;
         BoxIcon icon;
@@ -105,7 +159,11 @@ BoxIcon classify_icon(HWND box) {
     }
     DWORD owner = 0;
     GetWindowThreadProcessId(box, &owner);
-    return owner == GetCurrentProcessId() ? BOX_ICON_OTHER : BOX_ICON_UNIDENTIFIED;
+    if (owner == GetCurrentProcessId()) return BOX_ICON_OTHER;
+    BoxIcon probed = probe_foreign_icon(box, search.control);
+    // The control held an icon a moment ago: "none" can only mean that the
+    // box went away meanwhile.
+    return probed == BOX_ICON_NONE ? BOX_ICON_UNIDENTIFIED : probed;
 }
 
 // The button that lets a program go on without consenting to anything.
@@ -189,6 +247,13 @@ DWORD WINAPI answerer_thread(LPVOID param) {
 
 }  // namespace
 
+bool set_box_icon_probe(const char* dll_path) {
+    size_t length = strlen(dll_path);
+    if (length >= sizeof probe_dll_path) return false;
+    memcpy(probe_dll_path, dll_path, length + 1);
+    return load_probe();
+}
+
 unsigned box_buttons_for_style(UINT style) {
     switch (style & MB_TYPEMASK) {
     case MB_OKCANCEL: return BOX_BUTTON_OK | BOX_BUTTON_CANCEL;
@@ -247,11 +312,6 @@ const char* box_answer_name(int button_id) {
     case IDNO: return "IDNO";
     default: return "unknown";
     }
-}
-
-bool box_icon_matches(BoxIcon seen, BoxIcon expected) {
-    if (seen == BOX_ICON_UNIDENTIFIED) return expected != BOX_ICON_NONE;
-    return seen == expected;
 }
 
 int box_answer_from_name(const char* word) {
