@@ -7,11 +7,13 @@ constexpr char BOX_PROBE_MESSAGE[] = "orvex.boxdriver.icon-query";
 // Window property of the box in which the hook leaves its answer.
 constexpr char BOX_PROBE_PROPERTY[] = "orvex.boxdriver.icon";
 // The answer; 0 (no property) means that the hook never ran.
-constexpr unsigned BOX_PROBE_NONE = 1;
-constexpr unsigned BOX_PROBE_INFORMATION = 2;
-constexpr unsigned BOX_PROBE_WARNING = 3;
-constexpr unsigned BOX_PROBE_ERROR = 4;
-constexpr unsigned BOX_PROBE_QUESTION = 5;
-constexpr unsigned BOX_PROBE_OTHER = 6;
+enum BoxProbeAnswer : unsigned {
+    BOX_PROBE_NONE = 1,
+    BOX_PROBE_INFORMATION,
+    BOX_PROBE_WARNING,
+    BOX_PROBE_ERROR,
+    BOX_PROBE_QUESTION,
+    BOX_PROBE_OTHER,
+};
 // The name of the hook procedure that the DLL exports.
 constexpr char BOX_PROBE_HOOK_NAME[] = "box_probe_hook";
