@@ -180,11 +180,10 @@ TEST(BoxDriverTest, NamesEveryStandardIconOfAnotherProgram) {
 }
 
 TEST(BoxDriverTest, NeverTouchesAnotherProcessesBox) {
-    HANDLE bystander = nullptr;
-    DWORD bystander_id = 0;
-    ASSERT_TRUE(start_program(boxshow().c_str(), "0 bystander waiting", nullptr, &bystander,
-                              &bystander_id));
-    HWND waiting = wait_for_box(bystander_id, bystander, TIMEOUT_MS);
+    RunningProgram bystander;
+    ASSERT_TRUE(start_program(boxshow().c_str(), "0 bystander waiting", nullptr,
+                              &bystander.process, &bystander.process_id));
+    HWND waiting = wait_for_box(bystander.process_id, bystander.process, TIMEOUT_MS);
     ASSERT_NE(nullptr, waiting);
 
     BoxScript script = script_of("ok");
@@ -192,12 +191,11 @@ TEST(BoxDriverTest, NeverTouchesAnotherProcessesBox) {
     run_with_boxes(boxshow().c_str(), "0 driven box", nullptr, &script, TIMEOUT_MS, &transcript);
     ASSERT_EQ(1, transcript.box_count);
     EXPECT_STREQ("driven", transcript.boxes[0].caption);
-    EXPECT_EQ(waiting, find_box(bystander_id));
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(bystander, 0));
+    EXPECT_EQ(waiting, find_box(bystander.process_id));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(bystander.process, 0));
 
     ASSERT_TRUE(answer_box(waiting, IDOK, TIMEOUT_MS));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(bystander, TIMEOUT_MS));
-    CloseHandle(bystander);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(bystander.process, TIMEOUT_MS));
 }
 
 TEST(BoxDriverTest, EveryWaitIsBounded) {

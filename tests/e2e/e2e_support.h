@@ -69,10 +69,21 @@ void remove_installation_key();
 
 // ---- Stand-ins ----
 
-// A stand-in program started with --ready-file and --stop-file in dir.
+// A stand-in program started with --ready-file and --stop-file in dir. One
+// still running when it goes out of scope (a test that failed half-way) is
+// stopped then, so that it cannot outlive the test.
 struct Standin {
-    HANDLE process;
+    HANDLE process = nullptr;
     std::string stop_file;
+    ~Standin();
+};
+
+// A started program that is ended, if still running, when it goes out of
+// scope: a failed check never leaves it waiting behind an unanswered box.
+struct RunningProgram {
+    HANDLE process = nullptr;
+    DWORD process_id = 0;
+    ~RunningProgram();
 };
 // Starts program with args, waits until it says it is ready. false when it
 // did not start or ended before being ready (it is not left running).

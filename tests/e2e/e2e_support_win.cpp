@@ -294,6 +294,17 @@ int stop_standin(Standin* standin) {
     return static_cast<int>(code);
 }
 
+Standin::~Standin() { stop_standin(this); }
+
+RunningProgram::~RunningProgram() {
+    if (!process) return;
+    if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, STANDIN_STOP_MS);
+    }
+    CloseHandle(process);
+}
+
 std::string cp932_to_utf8(const char* bytes) {
     int wide_length = MultiByteToWideChar(932, 0, bytes, -1, nullptr, 0);
     if (wide_length <= 0) return "?";
