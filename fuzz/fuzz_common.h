@@ -195,4 +195,54 @@ struct CanaryBuffer {
     }
 };
 
+// A path split by the rule of the multibyte code page: the drive (the first
+// two bytes when the second is a colon), the directory up to the start of
+// the last component, the extension from the last full stop in it. The
+// directory and extension are uncut; ref_cut applies the length limit.
+struct RefSplit {
+    std::string drive;
+    std::string directory;
+    std::string extension;
+};
+
+inline RefSplit ref_split(const std::string& path, LeadRule is_lead) {
+    RefSplit r;
+    size_t rest = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+        r.drive = path.substr(0, 2);
+        rest = 2;
+    }
+    const std::string tail = path.substr(rest);
+    size_t component = 0;
+    size_t dot = std::string::npos;
+    const std::vector<size_t> starts = ref_char_starts(tail, is_lead);
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t i = starts[k];
+        const unsigned char b = static_cast<unsigned char>(tail[i]);
+        if (is_lead(b))
+            continue;  // a lead byte with its trail, or a lone one at the end
+        if (b == '\\' || b == '/')
+            component = i + 1;
+        else if (b == '.')
+            dot = i;
+    }
+    r.directory = tail.substr(0, component);
+    if (dot != std::string::npos && dot >= component)
+        r.extension = tail.substr(dot);
+    return r;
+}
+
+// s cut to at most limit bytes, whole characters only.
+inline std::string ref_cut(const std::string& s, size_t limit, LeadRule is_lead) {
+    size_t end = 0;
+    const std::vector<size_t> starts = ref_char_starts(s, is_lead);
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t next = k + 1 < starts.size() ? starts[k + 1] : s.size();
+        if (next > limit)
+            break;
+        end = next;
+    }
+    return s.substr(0, end);
+}
+
 }  // namespace fuzz

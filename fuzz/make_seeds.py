@@ -80,6 +80,20 @@ def seeds():
     ] + [bytes([1, 5, 200]) + b"C:\\" + b"p" * 257,   # 260 bytes, no NUL
          bytes([1, 4, 200]) + b"C:\\" + b"p" * 256 + b"\x00",
          bytes([0, 0, 0])]
+    s["sysutil_plain"] = [
+        # registry data: type, buffer size, data size, bytes
+        b"\x00\x08\x05abcde\x00\x00\x00", b"\x00\x05\x05abcde",
+        b"\x00\x05\x05abcd\x00", b"\x00\x00\x00", b"\x00\x05\x04\x01\x02\x03\x04\x05",
+        # working directory: mode, target
+        b"\x01\x00C:\\Games\\Title\\game.exe", b"\x01\x00C:\\game.exe",
+        b"\x01\x00game.exe", b"\x01\x00C:/Games/Title/game.exe",
+        b"\x01\x00C:\\\x83\x5c\\game.exe", b"\x01\x01C:\\a\\b.exe",
+        b"\x01\xffC:\\a\\b.exe", b"\x01\x00C:\\" + b"d" * 256 + b"\\x.exe",
+        # link path: Programs folder, group, name
+        b"\x02C:\\Start\\Programs\x00Tools\\Viewer\x00Viewer",
+        b"\x02C:\\P\x00\x00name", b"\x02\x00group\x00name",
+        b"\x02C:\\" + b"p" * 240 + b"\x00group\x00name",
+    ]
     return s
 
 
