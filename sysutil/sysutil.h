@@ -65,8 +65,8 @@ typedef struct HKEY__* HKEY;
 // 0 when the value was read into buffer, 255 otherwise. The value's bytes are
 // copied as stored; a string value (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) whose
 // data lacks a terminator gets one right after the data, and is refused (255)
-// when the buffer has no room for it. After 255 buffer holds the empty string.
-// Nothing is written past buffer_size bytes.
+// when the buffer has no room for it. After 255 a buffer of at least one byte
+// holds the empty string. Nothing is written past buffer_size bytes.
 unsigned char read_registry_string(HKEY root, const char* key_path,
                                    const char* value_name, char* buffer,
                                    uint32_t buffer_size);
