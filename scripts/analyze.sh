@@ -9,7 +9,7 @@
 #                                  clang for the mingw-w64 target
 #   scripts/analyze.sh cppcheck    cppcheck (analysis/cppcheck-suppressions.txt)
 #                                  on the plain files, and on every file as
-#                                  a 64-bit Windows program
+#                                  a 64-bit and as a 32-bit Windows program
 #   scripts/analyze.sh memcheck    the native test programs under Valgrind,
 #                                  from a build without the sanitizers
 #
@@ -79,10 +79,13 @@ run_cppcheck() {
     cppcheck "$@" --project="$build/db/native/compile_commands.json" ||
         fail "cppcheck (plain files)"
     # The Windows files with cppcheck's knowledge of the Win32 API (handles
-    # that must be closed, buffer sizes of its calls).
-    cppcheck "$@" --project="$build/db/win64/compile_commands.json" \
-        --platform=win64 --library=windows -D_WIN32 -DWIN32 ||
-        fail "cppcheck (Windows files)"
+    # that must be closed, buffer sizes of its calls), as the x86_64 build
+    # and as the shipped 32-bit program, where size_t has 32 bits.
+    for platform in win64 win32A; do
+        cppcheck "$@" --project="$build/db/win64/compile_commands.json" \
+            --platform=$platform --library=windows -D_WIN32 -DWIN32 ||
+            fail "cppcheck (Windows files, $platform)"
+    done
 }
 
 run_memcheck() {
