@@ -11,7 +11,7 @@ locales
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 liblnk-utils icoutils xdelta3 hyperfine
 clang libclang-rt-14-dev clang-tidy cppcheck valgrind
-xvfb xauth fonts-ipafont-gothic imagemagick zip unzip
+xvfb xauth fonts-ipafont-gothic fonts-wine xdotool imagemagick zip unzip
 "
 
 missing=""

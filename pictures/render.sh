@@ -1,0 +1,275 @@
+#!/bin/sh
+# Renders a picture of every message box that the updater shows, from the
+# real program (the x86_64 build) under Wine on an X server without a screen,
+# and writes them as small palette PNGs beside this script.
+#
+#   pictures/render.sh        (or scripts/pictures.sh)
+#
+# Each situation is set up for real: the registry record, the installation
+# folder, archives of the sizes that matter (sparse files), the stand-in game
+# or a program that holds the archive. shotdriver.exe holds every box on the
+# screen until its picture is taken, then answers it. The caption of every box
+# is checked against the one expected before its picture is kept.
+#
+# Scratch space: build/pictures (its own Wine prefix and X display). Needs
+# Xvfb, xdotool, ImageMagick, fonts-ipafont-gothic and fonts-wine
+# (scripts/setup.sh installs them).
+set -eu
+
+# Sizes by which the updater recognises the archive, and the update data's.
+SIZE_PATCH_MISSING=1
+SIZE_V100=638157110
+SIZE_V101=638151018
+UPDATE_DATA_SIZE=164457
+TIMEOUT_S=60
+# Wine's colour for the caption of an inactive window.
+INACTIVE_CAPTION="srgb(128,128,128)"
+
+# Scratch space, and the installation inside the Wine prefix.
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+work=$root/build/pictures
+bin=$work/win64
+sync=$work/sync
+game=$work/wineprefix/drive_c/games/velkin
+archive=$game/pac/update1.ovp
+with_data=$work/cwd-with-data
+without_data=$work/cwd-without-data
+
+fail() {
+    echo "pictures: $*" >&2
+    exit 1
+}
+
+# A Unix path as Wine sees it through drive Z:.
+win() {
+    printf 'Z:%s' "$1" | tr / '\\'
+}
+
+wait_for() {
+    i=0
+    while [ ! -e "$1" ]; do
+        i=$((i + 1))
+        [ $i -le $((TIMEOUT_S * 10)) ] || fail "gave up waiting for $1"
+        sleep 0.1
+    done
+}
+
+echo "pictures: building the x86_64 program and its helpers"
+mkdir -p "$work"
+cmake --preset win64 -B "$bin" >"$work/configure.log" 2>&1 || fail "configure failed: $work/configure.log"
+cmake --build "$bin" -j2 --target Updater shotdriver game_standin file_holder \
+    >"$work/build.log" 2>&1 || fail "build failed: $work/build.log"
+
+export WINEPREFIX="$work/wineprefix"
+export WINEDEBUG=-all
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+unset WAYLAND_DISPLAY
+
+xvfb_pid=""
+cleanup() {
+    touch "$work/stop" 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    rm -f "$archive" "$work"/*.png
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# An X server of our own; -displayfd picks a free display number.
+rm -f "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+i=0
+while [ ! -s "$work/display" ]; do
+    i=$((i + 1))
+    [ $i -le 100 ] || fail "Xvfb did not start"
+    sleep 0.1
+done
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+root_window=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
+
+if [ ! -f "$WINEPREFIX/.prefix-ready" ]; then
+    echo "pictures: making the Wine prefix (Japanese locale)"
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 </dev/null
+    wineserver -w
+    # The close button of a caption is a glyph of this font.
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    touch "$WINEPREFIX/.prefix-ready"
+fi
+
+# regedit reads a REGEDIT4 file in the ANSI code page; these are all ASCII.
+import_reg() {
+    printf 'REGEDIT4\n\n%s\n' "$1" >"$work/settings.reg"
+    wine regedit /S "$(win "$work/settings.reg")" </dev/null >/dev/null 2>&1
+}
+
+# Without a window manager Wine draws the frames and captions itself
+# (Decorated = N), and takes the X input focus as activation (UseTakeFocus =
+# N: no window manager sends WM_TAKE_FOCUS here). The dialog fonts are mapped to the Japanese font that
+# Debian ships, as a Japanese Windows maps them to its own.
+import_reg '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+"UseTakeFocus"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"MS UI Gothic"="IPAGothic"
+"MS Shell Dlg"="IPAGothic"
+"MS Shell Dlg 2"="IPAGothic"
+"Tahoma"="IPAGothic"
+"MS Gothic"="IPAGothic"
+"MS PGothic"="IPAPGothic"'
+
+install_record() {
+    import_reg '[HKEY_CURRENT_USER\Software\Tessaly\velkin]
+"Dir"="C:\\games\\velkin\\"'
+}
+
+remove_record() {
+    import_reg '[-HKEY_CURRENT_USER\Software\Tessaly\velkin]'
+}
+
+# A sparse archive of the given size: only the size is looked at.
+archive_of_size() {
+    rm -f "$archive"
+    truncate -s "$1" "$archive"
+}
+
+mkdir -p "$game/pac" "$with_data" "$without_data"
+: >"$game/inst.ini"
+rm -f "$without_data/pikusuna_update.dat"
+head -c $UPDATE_DATA_SIZE /dev/urandom >"$with_data/pikusuna_update.dat"
+
+# The box as the player sees it: Wine marks a window active only when its X
+# window has the input focus, which nobody gives it on a server without a
+# window manager.
+take_picture() {
+    name=$1
+    set -- $(sed -n 's/^rect //p' "$sync/box-$2.txt")
+    left=$1 top=$2 right=$3 bottom=$4
+    window=""
+    for id in $(xdotool search --onlyvisible --classname '^updater\.exe$'); do
+        geometry=$(xdotool getwindowgeometry "$id" | sed -n 's/^ *Geometry: //p')
+        [ "$geometry" = "$((right - left))x$((bottom - top))" ] && window=$id
+    done
+    [ -n "$window" ] || fail "$name: no X window for the box"
+    # Wine activates a window when its X window gains the focus
+    # (UseTakeFocus = N), and only on a change: move the focus to the root
+    # and then to the box, until the caption is drawn as the active one's.
+    attempt=0
+    while :; do
+        attempt=$((attempt + 1))
+        [ $attempt -le 10 ] || fail "$name: the box never became active"
+        xdotool windowfocus --sync "$root_window"
+        xdotool windowfocus --sync "$window"
+        sleep 0.3
+        import -window root "$work/screen.png"
+        caption_colour=$(convert "$work/screen.png" \
+            -format "%[pixel:p{$((left + 6)),$((top + 6))}]" info:)
+        [ "$caption_colour" = "$INACTIVE_CAPTION" ] || break
+    done
+    convert "$work/screen.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+        -strip +dither -colors 256 -define png:exclude-chunks=date,time \
+        "PNG8:$here/$name.png"
+    echo "pictures: $name.png ($((right - left))x$((bottom - top)))"
+}
+
+# shoot CWD ANSWERS HOLD [NAME CAPTION]...
+# Runs the updater in CWD, answering its boxes with ANSWERS; the n-th box
+# must have the n-th CAPTION and is pictured as NAME.png (NAME "-": no
+# picture). HOLD is a file to keep open with read sharing only, or "".
+# No further box may come, and the program must end with exit code 0.
+shoot() {
+    cwd=$1 answers=$2 hold=$3
+    shift 3
+    rm -rf "$sync"
+    mkdir -p "$sync"
+    n=0
+    wine "$bin/pictures/shotdriver.exe" --sync "$(win "$sync")" --cwd "$(win "$cwd")" \
+        --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
+        ${hold:+--hold-shared "$(win "$hold")"} \
+        -- "$(win "$bin/updater/Updater.exe")" </dev/null >"$work/shotdriver.log" 2>&1 &
+    driver=$!
+    while [ $# -gt 0 ]; do
+        n=$((n + 1))
+        name=$1 caption=$2
+        shift 2
+        wait_for "$sync/box-$n.txt"
+        seen=$(python3 -c 'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932"))' \
+            "$(sed -n 's/^caption //p' "$sync/box-$n.txt")")
+        [ "$seen" = "$caption" ] || fail "box $n: caption \"$seen\", expected \"$caption\""
+        [ "$name" = - ] || take_picture "$name" "$n"
+        touch "$sync/shot-$n"
+    done
+    i=0
+    until [ -e "$sync/done" ]; do
+        [ ! -e "$sync/box-$((n + 1)).txt" ] || fail "an unexpected box $((n + 1)) came"
+        i=$((i + 1))
+        [ $i -le $((TIMEOUT_S * 10)) ] || fail "the updater did not end"
+        sleep 0.1
+    done
+    wait "$driver" || true
+    [ "$(cat "$sync/done")" = "exit 0" ] || fail "run ended with: $(cat "$sync/done")"
+}
+
+# Starts a stand-in program (game_standin or file_holder) and waits until it
+# holds what it holds; stop_standin ends it.
+start_standin() {
+    rm -f "$work/ready" "$work/stop"
+    program=$1
+    shift
+    wine "$bin/testtools/$program.exe" --ready-file "$(win "$work/ready")" \
+        --stop-file "$(win "$work/stop")" --timeout-ms $((TIMEOUT_S * 1000)) "$@" \
+        </dev/null >"$work/standin.log" 2>&1 &
+    standin=$!
+    wait_for "$work/ready"
+}
+
+stop_standin() {
+    touch "$work/stop"
+    wait "$standin" || fail "the stand-in did not end cleanly"
+}
+
+TITLE=ナギサリウム
+CAP_UPDATE="$TITLE アップデート"
+
+# In the order in which a player may meet them.
+remove_record
+archive_of_size $SIZE_V100
+shoot "$with_data" "" "" 01-not-installed "エラー No.1"
+
+install_record
+start_standin game_standin 'C:\games\velkin\velk.exe'
+shoot "$with_data" "" "" 02-game-running "エラー"
+stop_standin
+
+start_standin file_holder 'C:\games\velkin\pac\update1.ovp'
+shoot "$with_data" "" "" 03-archive-busy "エラー"
+stop_standin
+
+shoot "$without_data" "" "" 04-update-data-missing "エラー"
+
+archive_of_size $SIZE_PATCH_MISSING
+shoot "$with_data" "" "" 05-patch-missing "$CAP_UPDATE"
+
+archive_of_size $SIZE_V101
+shoot "$with_data" "" "" 06-already-applied "$CAP_UPDATE"
+
+archive_of_size $SIZE_V100
+shoot "$with_data" "no" "" - "$CAP_UPDATE" 10-cancelled "中断"
+
+# Another program reads the archive and lets others read it too, but not
+# write it: the rewrite cannot open it, and nothing is changed.
+shoot "$with_data" "yes,yes" "$archive" - "$CAP_UPDATE" - "$CAP_UPDATE" 11-failed "失敗"
+[ "$(stat -c %s "$archive")" -eq $SIZE_V100 ] || fail "the failed update changed the archive"
+
+shoot "$with_data" "yes,yes" "" 07-confirm-detected "$CAP_UPDATE" \
+    08-confirm-start "$CAP_UPDATE" 09-success "完了"
+[ "$(stat -c %s "$archive")" -eq $SIZE_V101 ] || fail "the update did not give a 1.01 archive"
+cmp -s -n $UPDATE_DATA_SIZE "$archive" "$with_data/pikusuna_update.dat" ||
+    fail "the updated archive does not start with the update data"
+
+echo "pictures: done"
