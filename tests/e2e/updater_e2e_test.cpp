@@ -67,6 +67,9 @@ const ExpectedBox BOX_CANCELLED = {"中断", "アップデート処理をキャ�
                                    BOX_ICON_NONE};
 const ExpectedBox BOX_SUCCESS = {"完了", "アップデート成功しました。", BOX_BUTTON_OK,
                                  BOX_ICON_NONE};
+const ExpectedBox BOX_WRITE_FAILED = {
+    "失敗", "ファイルが適用出来ませんでした。\n\n読み取り専用属性になっている可能性があります。",
+    BOX_BUTTON_OK, BOX_ICON_NONE};
 
 // Streams of generated content: the installed archive and the update data.
 constexpr uint64_t ARCHIVE_SEED = 100;
@@ -436,6 +439,22 @@ TEST_F(UpdaterE2e, FolderNamedLikeTheUpdateDataPassesItsExistenceTest) {
 
 class UpdaterSplice : public UpdaterE2e {
 public:
+    // Starts file_holder on path (options: "" or "--share-read").
+    void hold(const std::string& path, const char* options, Standin* holder) {
+        ASSERT_TRUE(start_standin(build_path(E2E_FILE_HOLDER_EXE),
+                                  std::string(options) + " \"" + path + "\"", root_, holder));
+    }
+
+    void resize_archive(uint64_t size) {
+        HANDLE file = CreateFileA(archive_path().c_str(), GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size);
+        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+        CloseHandle(file);
+    }
+
     // A real 1.00 archive of generated content.
     void install_full_archive() {
         install(SIZE_PATCH_MISSING);
@@ -507,6 +526,74 @@ TEST_F(UpdaterSplice, ShorterUpdateDataLeavesTheArchiveAlone) {
     expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
                  {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_DATA_MISSING});
     expect_archive_untouched(SIZE_V100);
+}
+
+// What changes while the second question waits for its answer: nothing
+// locks the archive or the update data between the size test and the
+// splice. Whatever happens there, nothing is written unless both sources are
+// read whole, and the one box says what went wrong.
+TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
+    struct Case {
+        const char* name;
+        void (*change)(UpdaterSplice* test, Standin* holder);
+        ExpectedBox expected;
+        uint64_t size_after;  // the archive's size once the change was made
+    };
+    const Case cases[] = {
+        {"archive held without sharing",
+         [](UpdaterSplice* t, Standin* holder) { t->hold(t->archive_path(), "", holder); },
+         BOX_ARCHIVE_BUSY, SIZE_V100},
+        // Readable, so it is read whole, but it cannot be opened for
+        // writing: the write fails before anything is truncated.
+        {"archive held, reading shared",
+         [](UpdaterSplice* t, Standin* holder) {
+             t->hold(t->archive_path(), "--share-read", holder);
+         },
+         BOX_WRITE_FAILED, SIZE_V100},
+        {"update data held without sharing",
+         [](UpdaterSplice* t, Standin* holder) { t->hold(t->update_data_path(), "", holder); },
+         BOX_DATA_MISSING, SIZE_V100},
+        {"update data removed",
+         [](UpdaterSplice* t, Standin*) { ASSERT_TRUE(DeleteFileA(t->update_data_path().c_str())); },
+         BOX_DATA_MISSING, SIZE_V100},
+        {"archive grew by one byte",
+         [](UpdaterSplice* t, Standin*) { t->resize_archive(SIZE_V100 + 1); }, BOX_ARCHIVE_BUSY,
+         SIZE_V100 + 1},
+        {"archive cut to the 1.01 size",
+         [](UpdaterSplice* t, Standin*) { t->resize_archive(SIZE_V101); }, BOX_ARCHIVE_BUSY,
+         SIZE_V101},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        install(SIZE_V100);
+        put_update_data(UPDATE_LENGTH);
+        Standin holder;
+        std::string exe = build_path(E2E_UPDATER_EXE);
+        RunningProgram updater;
+        ASSERT_TRUE(start_program(exe.c_str(), nullptr, work_.c_str(), &updater.process,
+                                  &updater.process_id));
+        const ExpectedBox questions[] = {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START};
+        for (int i = 0; i < 2; ++i) {
+            SCOPED_TRACE("question " + std::to_string(i + 1));
+            HWND question = wait_for_box(updater.process_id, updater.process, RUN_TIMEOUT_MS);
+            ASSERT_NE(nullptr, question);
+            BoxInfo seen;
+            ASSERT_TRUE(read_box(question, &seen));
+            expect_box(seen, questions[i]);
+            if (i == 1) c.change(this, &holder);
+            ASSERT_TRUE(answer_box(question, IDYES, RUN_TIMEOUT_MS));
+        }
+        BoxScript ok;
+        ASSERT_TRUE(parse_box_script("ok", &ok));
+        drive_boxes(updater.process, updater.process_id, &ok, SPLICE_RUN_TIMEOUT_MS,
+                    &transcript_);
+        expect_boxes(transcript_, {c.expected});
+        stop_standin(&holder);
+        EXPECT_EQ(static_cast<int64_t>(c.size_after), file_size(archive_path()));
+        EXPECT_EQ(-1, first_difference(archive_path(), 0, ARCHIVE_SEED, 0, MARK_BYTES))
+            << "the archive's head was rewritten";
+    }
 }
 
 }  // namespace
