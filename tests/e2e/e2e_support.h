@@ -27,6 +27,8 @@ void remove_tree(const std::string& path);
 bool path_exists(const std::string& path);
 // Size of a file, or -1.
 int64_t file_size(const std::string& path);
+// Every entry below dir, as paths relative to it ("pac\\update1.ovp"), sorted.
+std::vector<std::string> list_tree(const std::string& dir);
 
 // ---- Files ----
 
@@ -66,6 +68,9 @@ bool set_dir_string(const std::string& prefix);
 bool create_installation_key();
 // Removes the key and, when nothing else is left in it, its parent.
 void remove_installation_key();
+// Every value of the key as "name=type:hex of the data", sorted; empty when
+// the key does not exist.
+std::vector<std::string> installation_key_values();
 
 // ---- Stand-ins ----
 

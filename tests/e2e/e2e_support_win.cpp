@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -130,6 +131,29 @@ int64_t file_size(const std::string& path) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+static void list_tree_into(const std::string& dir, const std::string& relative,
+                           std::vector<std::string>* names) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(join_path(dir, "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+        std::string name = relative.empty() ? entry.cFileName : join_path(relative, entry.cFileName);
+        names->push_back(name);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            list_tree_into(join_path(dir, entry.cFileName), name, names);
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
+std::vector<std::string> list_tree(const std::string& dir) {
+    std::vector<std::string> names;
+    list_tree_into(dir, std::string(), &names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void generate_bytes(uint64_t seed, uint64_t offset, unsigned char* out, size_t count) {
     uint64_t salt = mix(seed);
     size_t i = 0;
@@ -250,6 +274,37 @@ void remove_installation_key() {
     RegDeleteKeyA(HKEY_CURRENT_USER, INSTALLATION_KEY);
     // Fails, as it should, while anything else lives under the parent.
     RegDeleteKeyA(HKEY_CURRENT_USER, INSTALLATION_PARENT_KEY);
+}
+
+std::vector<std::string> installation_key_values() {
+    std::vector<std::string> values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, INSTALLATION_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return values;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        BYTE data[1024];
+        DWORD name_size = sizeof name;
+        DWORD data_size = sizeof data;
+        DWORD type = 0;
+        LONG rc = RegEnumValueA(key, index, name, &name_size, nullptr, &type, data, &data_size);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        std::string entry = std::string(name) + "=" + std::to_string(type) + ":";
+        if (rc == ERROR_SUCCESS) {
+            char pair[3];
+            for (DWORD i = 0; i < data_size; ++i) {
+                snprintf(pair, sizeof pair, "%02X", data[i]);
+                entry += pair;
+            }
+        } else {
+            entry += "error " + std::to_string(rc);
+        }
+        values.push_back(entry);
+    }
+    RegCloseKey(key);
+    std::sort(values.begin(), values.end());
+    return values;
 }
 
 bool start_standin(const std::string& program, const std::string& args,

@@ -10,6 +10,7 @@
 // CP932 bytes that the boxes must show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -498,12 +499,20 @@ public:
     }
 };
 
+// The rewritten archive is all that the updater leaves: no log, no backup
+// or temporary file, no change in the registry.
 TEST_F(UpdaterSplice, FullUpdateThenAlreadyApplied) {
     install_full_archive();
     put_update_data(UPDATE_LENGTH);
+    std::vector<std::string> files = list_tree(root_);
+    ASSERT_NE(files.end(), std::find(files.begin(), files.end(), "inst\\pac\\update1.ovp"));
+    std::vector<std::string> values = installation_key_values();
+    ASSERT_EQ(1u, values.size());
     expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
                  {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
     expect_spliced_archive();
+    EXPECT_EQ(files, list_tree(root_));
+    EXPECT_EQ(values, installation_key_values());
 
     expect_boxes(run("ok"), {BOX_ALREADY_APPLIED});
     EXPECT_EQ(static_cast<int64_t>(SIZE_V101), file_size(archive_path()));
