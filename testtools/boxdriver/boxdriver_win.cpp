@@ -73,7 +73,7 @@ HOOKPROC probe_hook;
 
 bool load_probe() {
     if (probe_hook) return true;
-    char path[MAX_PATH + 1];
+    char path[MAX_PATH + 1] = {};
     if (probe_dll_path[0]) {
         memcpy(path, probe_dll_path, sizeof path);
     } else {
@@ -251,6 +251,9 @@ bool set_box_icon_probe(const char* dll_path) {
     size_t length = strlen(dll_path);
     if (length >= sizeof probe_dll_path) return false;
     memcpy(probe_dll_path, dll_path, length + 1);
+    if (probe_dll) FreeLibrary(probe_dll);  // a DLL found elsewhere before
+    probe_dll = nullptr;
+    probe_hook = nullptr;
     return load_probe();
 }
 
