@@ -1,0 +1,199 @@
+#!/bin/sh
+# Times the archive splice against what it cannot beat and against a generic
+# patch tool, on a 1.00 archive of the real size with non-repeating content.
+#
+#   bench/run.sh            (or scripts/bench.sh; BENCH_ROUNDS=N, default 5)
+#
+# Each round times, one after the other:
+#   (a) the updater's splice (its own code, built natively and optimised) on a
+#       fresh copy of the archive;
+#   (b) one whole update by the x86_64 program under Wine, both questions
+#       answered at once by the box driver;
+#   (c) the floor: copying the archive through user space with a reused 16 MiB
+#       buffer (dd), and, on its own, the first touch of a fresh block of the
+#       archive's size (the splice must fill one);
+#   (d) xdelta3 applying a VCDIFF patch from 1.00 to 1.01, output beside the
+#       archive;
+#   and, for reference, the dd copy over an existing copy of the archive,
+#   once truncated on opening (as the splice's "wb" open does) and once
+#   overwritten in place without truncation.
+# Copies in, syncs and checks are not timed. Every output is compared with a
+# 1.01 archive built independently (head and tail). Peak memory is the max
+# RSS from /usr/bin/time; the extra disk space is the peak growth of the
+# folder's apparent size, sampled in one more untimed run of (a) and (d).
+#
+# Everything lives in build/bench; the big files are removed at the end and
+# the table is kept in build/bench/results.md.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+work=$root/build/bench
+data=$work/data
+native=$work/native
+win=$work/win64
+prefix=$work/wineprefix
+game=$prefix/drive_c/games/velkin
+rounds=${BENCH_ROUNDS:-5}
+
+SIZE_V100=638157110
+SIZE_V101=638151018
+UPDATE_DATA_SIZE=164457
+REPLACED_HEAD_LENGTH=170549
+
+v100=$data/v100.ovp
+update=$data/pikusuna_update.dat
+expected=$data/expected-v101.ovp
+patch=$data/v100-to-v101.vcdiff
+times=$work/times.txt
+
+fail() {
+    echo "bench: $*" >&2
+    exit 1
+}
+
+win_path() {
+    printf 'Z:%s' "$1" | tr / '\\'
+}
+
+cleanup() {
+    rm -rf "$data" "$game/pac/update1.ovp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+echo "bench: building (native, optimised; x86_64 program for Wine)"
+mkdir -p "$work"
+cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVEX_SANITIZE=OFF \
+    -DBUILD_TESTING=OFF >"$work/configure-native.log" 2>&1 ||
+    fail "native configure failed: $work/configure-native.log"
+cmake --build "$native" -j2 --target splice_bench first_touch >"$work/build-native.log" 2>&1 ||
+    fail "native build failed: $work/build-native.log"
+cmake --preset win64 -B "$win" >"$work/configure-win64.log" 2>&1 ||
+    fail "win64 configure failed: $work/configure-win64.log"
+cmake --build "$win" -j2 --target Updater boxdriver >"$work/build-win64.log" 2>&1 ||
+    fail "win64 build failed: $work/build-win64.log"
+
+echo "bench: generating the 1.00 archive, the update data and the expected 1.01 archive"
+rm -rf "$data"
+mkdir -p "$data"
+head -c $SIZE_V100 /dev/urandom >"$v100"
+head -c $UPDATE_DATA_SIZE /dev/urandom >"$update"
+# The 1.01 archive: the update data, then the 1.00 archive from its byte
+# REPLACED_HEAD_LENGTH on (tail counts from 1).
+{
+    cat "$update"
+    tail -c +$((REPLACED_HEAD_LENGTH + 1)) "$v100"
+} >"$expected"
+[ "$(stat -c %s "$expected")" -eq $SIZE_V101 ] || fail "the expected archive has the wrong size"
+echo "bench: making the VCDIFF patch (not timed)"
+xdelta3 -e -f -s "$v100" "$expected" "$patch"
+
+echo "bench: making the Wine prefix and the installation"
+wine_run() {
+    "$root/testtools/wine-run" "$prefix" "$@"
+}
+printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaly\\velkin]\n"Dir"="C:\\\\games\\\\velkin\\\\"\n' \
+    >"$work/install.reg"
+wine_run regedit /S "$(win_path "$work/install.reg")" >/dev/null
+mkdir -p "$game/pac"
+: >"$game/inst.ini"
+
+# timed LABEL COMMAND...: appends "LABEL SECONDS MAX_RSS_KIB" to $times.
+timed() {
+    label=$1
+    shift
+    /usr/bin/time -f "$label %e %M" -a -o "$times" "$@" ||
+        fail "$label: the command failed"
+}
+
+same() {
+    cmp -s "$1" "$2" || fail "$3: the output is not the exact 1.01 archive"
+}
+
+work_archive=$data/archive.ovp
+dd_copy=$data/dd-copy.ovp
+xdelta_out=$data/xdelta-out.ovp
+transcript=$work/transcript.txt
+# The success box's caption, 完了 in CP932.
+DONE_CAPTION_HEX=8aae97b9
+
+: >"$times"
+echo "bench: machine: $(nproc) cores, $(free -m | awk '/^Mem:/ {print $2}') MiB," \
+    "load $(cut -d' ' -f1-3 /proc/loadavg)"
+r=0
+while [ $r -lt "$rounds" ]; do
+    r=$((r + 1))
+    echo "bench: round $r of $rounds"
+
+    cp "$v100" "$work_archive"
+    sync
+    timed splice "$native/bench/splice_bench" "$work_archive" "$update"
+    same "$work_archive" "$expected" splice
+
+    cp "$v100" "$game/pac/update1.ovp"
+    sync
+    timed wine "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
+        --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
+        --answers yes,yes -- "$(win_path "$win/updater/Updater.exe")"
+    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
+        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = $DONE_CAPTION_HEX ] ||
+        fail "wine: the run did not end with the success box: $(cat "$transcript")"
+    same "$game/pac/update1.ovp" "$expected" wine
+
+    rm -f "$dd_copy"
+    sync
+    timed copy dd if="$v100" of="$dd_copy" bs=16M status=none
+    cmp -s "$dd_copy" "$v100" || fail "copy: dd did not copy the archive"
+    rm -f "$dd_copy"
+    sync
+    timed touch "$native/bench/first_touch"
+
+    # For reference, the same copy over an existing copy of the archive:
+    # truncated when opened (as "wb" does), and overwritten without truncation.
+    cp "$v100" "$dd_copy"
+    sync
+    timed truncated dd if="$v100" of="$dd_copy" bs=16M status=none
+    cp "$v100" "$dd_copy"
+    sync
+    timed overwritten dd if="$v100" of="$dd_copy" bs=16M conv=notrunc status=none
+    cmp -s "$dd_copy" "$v100" || fail "overwritten: dd did not copy the archive"
+    rm -f "$dd_copy"
+
+    rm -f "$xdelta_out"
+    sync
+    timed xdelta xdelta3 -d -f -s "$v100" "$patch" "$xdelta_out"
+    same "$xdelta_out" "$expected" xdelta
+    rm -f "$xdelta_out"
+done
+
+# peak_growth COMMAND...: the largest growth of $data's apparent size while
+# COMMAND runs, in bytes.
+peak_growth() {
+    before=$(du -sb "$data" | cut -f1)
+    rm -f "$work/du.txt" "$work/du.stop"
+    (while [ ! -e "$work/du.stop" ]; do du -sb "$data" | cut -f1; sleep 0.02; done) \
+        >"$work/du.txt" &
+    sampler=$!
+    "$@" || fail "$1 failed in the disk space run"
+    touch "$work/du.stop"
+    wait $sampler
+    sort -n "$work/du.txt" | tail -1 | awk -v before="$before" \
+        '{ g = $1 - before; print (g > 0 ? g : 0) }'
+}
+
+echo "bench: measuring the extra disk space (not timed)"
+cp "$v100" "$work_archive"
+sync
+splice_disk=$(peak_growth "$native/bench/splice_bench" "$work_archive" "$update")
+same "$work_archive" "$expected" splice
+xdelta_disk=$(peak_growth xdelta3 -d -f -s "$v100" "$patch" "$xdelta_out")
+same "$xdelta_out" "$expected" xdelta
+patch_size=$(stat -c %s "$patch")
+
+# table.py fails when the splice misses a target; the table is shown anyway.
+status=0
+python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
+    >"$work/results.md" || status=$?
+cat "$work/results.md"
+exit $status

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Prints the benchmark table of bench/run.sh as Markdown.
+
+    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE
+
+TIMES holds one line per timed run: LABEL SECONDS MAX_RSS_KIB. The floor is
+the median copy plus the median first touch; every median is also given as
+a multiple of it. Exit code 1 when the splice misses a target.
+"""
+import statistics
+import sys
+
+ARCHIVE_SIZE_V100 = 638157110
+MIB = 1024 * 1024
+# Targets: the splice within this multiple of the floor, and its peak memory
+# no more than its one archive-sized block plus this much.
+TIME_TARGET = 1.15
+MEMORY_SLACK = 16 * MIB
+
+
+def load(path):
+    runs = {}
+    for line in open(path, encoding="ascii"):
+        label, seconds, rss_kib = line.split()
+        runs.setdefault(label, []).append((float(seconds), int(rss_kib) * 1024))
+    return runs
+
+
+def mib(n):
+    return f"{n / MIB:.1f} MiB"
+
+
+def main(argv):
+    runs = load(argv[1])
+    splice_disk, xdelta_disk, patch_size = (int(x) for x in argv[2:5])
+
+    def seconds(label):
+        return [s for s, _ in runs[label]]
+
+    def peak(label):
+        return max(r for _, r in runs[label])
+
+    def median(label):
+        return statistics.median(seconds(label))
+
+    floor = median("copy") + median("touch")
+    rows = [
+        ("(a) splice, shipped code, native", "splice", mib(peak("splice")),
+         f"{splice_disk} B (in place)"),
+        ("(b) whole update under Wine (box driver)", "wine", "-", "-"),
+        ("(c1) floor: dd bs=16M copy", "copy", "-", "-"),
+        ("(c2) floor: first touch of 609 MiB", "touch", mib(peak("touch")), "-"),
+        ("(d) xdelta3 apply", "xdelta", mib(peak("xdelta")),
+         f"{mib(xdelta_disk)} (+ patch {patch_size} B)"),
+        ("reference: dd over a copy, truncated on open", "truncated", "-", "-"),
+        ("reference: dd over a copy, overwritten in place", "overwritten", "-", "-"),
+    ]
+    rounds = len(seconds("splice"))
+    print(f"{rounds} rounds; median, spread (min to max) in seconds; "
+          f"ratio = median / floor (c) = {floor:.2f} s.\n")
+    print("| Figure | Median s | Spread s | Ratio to floor | Peak memory | Extra disk |")
+    print("|---|---:|---:|---:|---:|---|")
+    for name, label, memory, disk in rows:
+        values = seconds(label)
+        print(f"| {name} | {median(label):.2f} | {min(values):.2f} to {max(values):.2f} "
+              f"| {median(label) / floor:.2f} | {memory} | {disk} |")
+    print(f"| (c) floor = (c1) + (c2) | {floor:.2f} | | 1.00 | | |")
+
+    time_ratio = median("splice") / floor
+    memory_limit = ARCHIVE_SIZE_V100 + MEMORY_SLACK
+    time_ok = time_ratio <= TIME_TARGET
+    memory_ok = peak("splice") <= memory_limit
+    print()
+    print(f"- Splice time: {time_ratio:.2f} x floor, target {TIME_TARGET}: "
+          f"{'met' if time_ok else 'MISSED'}.")
+    print(f"- Splice peak memory: {mib(peak('splice'))}, target at most {mib(memory_limit)}: "
+          f"{'met' if memory_ok else 'MISSED'}.")
+    return 0 if time_ok and memory_ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,4 @@
+#!/bin/sh
+# Times the archive splice against the floor of this machine and against
+# xdelta3, and checks every output (see bench/run.sh). BENCH_ROUNDS=N.
+exec "$(dirname "$0")/../bench/run.sh" "$@"
