@@ -11,7 +11,7 @@
 // ---- File queries and zeroed allocation ----
 
 // Low 32 bits of the size of the first entry that the directory search
-// returns for name (wildcards allowed).
+// returns for name (wildcards allowed); 0 when nothing matches.
 uint32_t get_file_size(const char* name);
 // Size of the one entry named by path, taken literally; -1 for a directory
 // or any failure.
@@ -42,9 +42,14 @@ struct FileList {
 };
 
 // Lists the plain files of list->directory whose names end in one of the
-// extensions. 0 when the listing ran, 255 when no memory was to be had.
-// After 0 the caller owns list->names and its list->count strings and
-// releases each string, then the array, with free().
+// extensions. 0 when the listing ran, 255 when no memory was to be had (or
+// capacity is negative or too large for an array); after 255 the record is
+// unchanged and nothing stays allocated. After 0 the caller owns list->names
+// and its list->count strings and releases each string, then the array,
+// with free(); an array left in the record by an earlier call is not freed.
+// A directory of more than 259 bytes lists nothing, a file name that would
+// not fit its LIST_PATH_BYTES block is left out, an extension entry without
+// a NUL matches nothing and an extension_count above 16 counts as 16.
 unsigned char list_files(FileList* list);
 
 // ---- Shell shortcuts (operations below, Windows only) ----
