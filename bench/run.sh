@@ -62,8 +62,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "bench: building (native, optimised; x86_64 program for Wine)"
 mkdir -p "$work"
+# The table's arithmetic first: a broken verdict would waste the whole run.
+python3 "$here/table_test.py" >"$work/table-test.log" 2>&1 ||
+    fail "the table's own checks failed: $work/table-test.log"
+
+echo "bench: building (native, optimised; x86_64 program for Wine)"
 cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVEX_SANITIZE=OFF \
     -DBUILD_TESTING=OFF >"$work/configure-native.log" 2>&1 ||
     fail "native configure failed: $work/configure-native.log"

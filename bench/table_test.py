@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Checks the benchmark table's arithmetic and verdicts: python3 bench/table_test.py"""
+import contextlib
+import io
+import os
+import tempfile
+import unittest
+
+import table
+
+LIMIT = table.ARCHIVE_SIZE_V100 + table.MEMORY_SLACK
+
+
+def runs_with(splice, copy=(1.0,), touch=(0.0,), splice_rss=table.ARCHIVE_SIZE_V100):
+    rss = lambda values, size: [(s, size) for s in values]
+    return {
+        "splice": rss(splice, splice_rss),
+        "copy": rss(copy, 0),
+        "touch": rss(touch, 0),
+    }
+
+
+class FloorTest(unittest.TestCase):
+    def test_floor_adds_the_two_medians(self):
+        runs = runs_with((1.0,), copy=(1.0, 3.0), touch=(0.5, 9.0, 0.7))
+        # Even count: the mean of the middle two; odd: the middle one.
+        self.assertAlmostEqual(table.floor_seconds(runs), 2.0 + 0.7)
+
+
+class VerdictTest(unittest.TestCase):
+    def test_time_target_is_judged_on_the_median(self):
+        cases = [
+            # splice seconds per round against a floor of 1.0 s
+            ((1.10,), True),
+            ((1.20,), False),
+            ((1.0, 1.1, 9.0), True),    # one slow round does not decide
+            ((1.2, 1.3, 0.1), False),   # nor does one fast round
+        ]
+        for splice, met in cases:
+            with self.subTest(splice=splice):
+                ratio, time_ok, _ = table.verdicts(runs_with(splice))
+                self.assertEqual(time_ok, met, ratio)
+
+    def test_memory_target_allows_the_block_plus_slack(self):
+        cases = [(LIMIT, True), (LIMIT + 1024, False), (table.ARCHIVE_SIZE_V100, True)]
+        for peak, met in cases:
+            with self.subTest(peak=peak):
+                _, _, memory_ok = table.verdicts(runs_with((1.0,), splice_rss=peak))
+                self.assertEqual(memory_ok, met)
+
+
+class MainTest(unittest.TestCase):
+    def render(self, lines):
+        with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
+            f.write("".join(line + "\n" for line in lines))
+        self.addCleanup(os.unlink, f.name)
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            status = table.main(["table.py", f.name, "0", "638151018", "166000"])
+        return status, out.getvalue()
+
+    def lines(self, splice_seconds, splice_rss_kib):
+        return [
+            f"splice {splice_seconds} {splice_rss_kib}",
+            "wine 3.00 1000",
+            "copy 0.50 2000",
+            "touch 0.50 623200",
+            "xdelta 1.50 76000",
+            "truncated 0.70 2000",
+            "overwritten 0.30 2000",
+        ]
+
+    def test_exit_status_and_table_follow_the_targets(self):
+        status, text = self.render(self.lines("1.05", 624500))
+        self.assertEqual(status, 0)
+        self.assertIn("| (a) splice, shipped code, native | 1.05 |", text)
+        self.assertIn("| 1.05 | 609.9 MiB |", text)  # ratio, then RSS read as KiB
+        self.assertNotIn("MISSED", text)
+
+        status, text = self.render(self.lines("1.30", 624500))
+        self.assertEqual(status, 1)
+        self.assertIn("Splice time: 1.30 x floor, target 1.15: MISSED", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
