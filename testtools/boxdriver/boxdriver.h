@@ -65,11 +65,6 @@ struct BoxInfo {
     int answer;        // the button id the driver answered with (IDOK...), 0 if none
 };
 
-// The buttons and icon that MessageBoxA shows for a style (MB_OK,
-// MB_YESNO | MB_ICONINFORMATION, ...): what a test expects to read.
-unsigned box_buttons_for_style(UINT style);
-BoxIcon box_icon_for_style(UINT style);
-
 // Names for messages and transcripts: "OK", "YES", ... joined by ','; "none",
 // "information", ...; "IDOK"/"IDYES"/"IDNO"/... for button ids.
 // box_buttons_name writes into out (out_size bytes, always terminated).

@@ -3,7 +3,6 @@
 
 #include "testtools/boxdriver/boxprobe.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -255,27 +254,6 @@ bool set_box_icon_probe(const char* dll_path) {
     probe_dll = nullptr;
     probe_hook = nullptr;
     return load_probe();
-}
-
-unsigned box_buttons_for_style(UINT style) {
-    switch (style & MB_TYPEMASK) {
-    case MB_OKCANCEL: return BOX_BUTTON_OK | BOX_BUTTON_CANCEL;
-    case MB_ABORTRETRYIGNORE: return BOX_BUTTON_ABORT | BOX_BUTTON_RETRY | BOX_BUTTON_IGNORE;
-    case MB_YESNOCANCEL: return BOX_BUTTON_YES | BOX_BUTTON_NO | BOX_BUTTON_CANCEL;
-    case MB_YESNO: return BOX_BUTTON_YES | BOX_BUTTON_NO;
-    case MB_RETRYCANCEL: return BOX_BUTTON_RETRY | BOX_BUTTON_CANCEL;
-    default: return BOX_BUTTON_OK;
-    }
-}
-
-BoxIcon box_icon_for_style(UINT style) {
-    switch (style & MB_ICONMASK) {
-    case MB_ICONINFORMATION: return BOX_ICON_INFORMATION;
-    case MB_ICONWARNING: return BOX_ICON_WARNING;
-    case MB_ICONERROR: return BOX_ICON_ERROR;
-    case MB_ICONQUESTION: return BOX_ICON_QUESTION;
-    default: return BOX_ICON_NONE;
-    }
 }
 
 void box_buttons_name(unsigned buttons, char* out, size_t out_size) {
