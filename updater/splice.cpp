@@ -58,8 +58,11 @@ static bool read_file(const char* path, unsigned char* block, size_t length, boo
         return false;
     bool ok = read_whole(file, block, length);
     if (ok && exact) {
+        // Only the end of the file proves that nothing follows: a read that
+        // fails there also returns 0, and the bytes it did not see would be
+        // lost in the rewrite.
         unsigned char extra;
-        ok = splice_io.read(&extra, 1, 1, file) == 0;
+        ok = splice_io.read(&extra, 1, 1, file) == 0 && feof(file) != 0;
     }
     // A failed close after reading loses nothing: the bytes are in memory.
     splice_io.close(file);
