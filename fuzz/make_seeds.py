@@ -94,6 +94,18 @@ def seeds():
         b"\x02C:\\P\x00\x00name", b"\x02\x00group\x00name",
         b"\x02C:\\" + b"p" * 240 + b"\x00group\x00name",
     ]
+    # archive size, head length, replaced length, failing call, mode,
+    # update length, fill bytes. In a plain run the calls are: 1 alloc head,
+    # 2 open update, 3 read, 4 close, 5 alloc archive, 6 open archive,
+    # 7 read, 8 read past the end, 9 close, 10 open for writing, 11-12 write
+    # head and tail, 13 close; then the write-back, if any.
+    fill = bytes(range(1, 200))
+    s["splice"] = [bytes([a, h, r, f, m, u]) + fill for a, h, r, f, m, u in [
+        (20, 6, 9, 0, 0, 6), (20, 6, 9, 0, 0, 5), (20, 6, 21, 0, 0, 6),
+        (20, 6, 9, 0, 4 | (21 << 3), 6), (20, 6, 9, 10, 0, 6),
+        (20, 6, 9, 11, 2, 6), (20, 6, 9, 12, 2, 6), (20, 6, 9, 13, 0, 6),
+        (20, 6, 9, 11, 1, 6), (20, 0, 20, 0, 0, 0), (0, 0, 0, 0, 0, 0),
+    ]]
     return s
 
 

@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-25}
 [ $# -gt 0 ] && shift
 build=${FUZZ_BUILD_DIR:-build/fuzz}
-targets=${*:-sjis nocase file_name mbcp_path assign listing sysutil_plain updater_paths}
+targets=${*:-sjis nocase file_name mbcp_path assign listing sysutil_plain updater_paths splice}
 
 sh scripts/setup.sh || exit 1
 echo "== fuzz: build ($build)"
