@@ -44,5 +44,28 @@ for preset in ${PRESETS:-native win64 win32}; do
     run_preset "$preset"
 done
 
+# Fuzzing (every target for a bounded time) and analysis (clang-tidy,
+# cppcheck, the native tests under Valgrind); each step counts as one test.
+# CHECKS picks the steps (empty: none), FUZZ_SECONDS the time per target.
+run_check() {
+    name=$1
+    shift
+    echo "== $name"
+    if "$@"; then
+        total_passed=$((total_passed + 1))
+    else
+        echo "== $name FAILED"
+        total_failed=$((total_failed + 1))
+        status=1
+    fi
+}
+
+for check in ${CHECKS-fuzz tidy cppcheck memcheck}; do
+    case $check in
+    fuzz) run_check fuzz sh scripts/fuzz.sh "${FUZZ_SECONDS:-25}" ;;
+    *) run_check "$check" sh scripts/analyze.sh "$check" ;;
+    esac
+done
+
 echo "suite: $total_passed passed, $total_failed failed"
 exit $status
