@@ -17,10 +17,11 @@
 #   and, for reference, the dd copy over an existing copy of the archive,
 #   once truncated on opening (as the splice's "wb" open does) and once
 #   overwritten in place without truncation.
-# Copies in, syncs and checks are not timed. Every output is compared with a
-# 1.01 archive built independently (head and tail). Peak memory is the max
-# RSS from /usr/bin/time; the extra disk space is the peak growth of the
-# folder's apparent size, sampled in one more untimed run of (a) and (d).
+# Copies in, syncs, the settling pauses and checks are not timed. Every
+# output is compared with a 1.01 archive built independently (head and
+# tail). Peak memory is the max RSS from /usr/bin/time; the extra disk space
+# is the peak growth of the folder's apparent size, sampled in one more
+# untimed run of (a) and (d).
 #
 # Everything lives in build/bench; the big files are removed at the end and
 # the table is kept in build/bench/results.md.
@@ -103,6 +104,15 @@ wine_run regedit /S "$(win_path "$work/install.reg")" >/dev/null
 mkdir -p "$game/pac"
 : >"$game/inst.ini"
 
+# Before each timed step: everything written so far reaches the disk, and
+# the machine is left alone a moment, so that every step starts from the
+# same state (here pages freed a moment ago cost far less to take again than
+# pages that have been free for a while).
+settle() {
+    sync
+    sleep 3
+}
+
 # timed LABEL COMMAND...: appends "LABEL SECONDS MAX_RSS_KIB" to $times.
 timed() {
     label=$1
@@ -131,12 +141,12 @@ while [ $r -lt "$rounds" ]; do
     echo "bench: round $r of $rounds"
 
     cp "$v100" "$work_archive"
-    sync
+    settle
     timed splice "$native/bench/splice_bench" "$work_archive" "$update"
     same "$work_archive" "$expected" splice
 
     cp "$v100" "$game/pac/update1.ovp"
-    sync
+    settle
     timed wine "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
         --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
         --answers yes,yes -- "$(win_path "$win/updater/Updater.exe")"
@@ -146,26 +156,26 @@ while [ $r -lt "$rounds" ]; do
     same "$game/pac/update1.ovp" "$expected" wine
 
     rm -f "$dd_copy"
-    sync
+    settle
     timed copy dd if="$v100" of="$dd_copy" bs=16M status=none
     cmp -s "$dd_copy" "$v100" || fail "copy: dd did not copy the archive"
     rm -f "$dd_copy"
-    sync
+    settle
     timed touch "$native/bench/first_touch"
 
     # For reference, the same copy over an existing copy of the archive:
     # truncated when opened (as "wb" does), and overwritten without truncation.
     cp "$v100" "$dd_copy"
-    sync
+    settle
     timed truncated dd if="$v100" of="$dd_copy" bs=16M status=none
     cp "$v100" "$dd_copy"
-    sync
+    settle
     timed overwritten dd if="$v100" of="$dd_copy" bs=16M conv=notrunc status=none
     cmp -s "$dd_copy" "$v100" || fail "overwritten: dd did not copy the archive"
     rm -f "$dd_copy"
 
     rm -f "$xdelta_out"
-    sync
+    settle
     timed xdelta xdelta3 -d -f -s "$v100" "$patch" "$xdelta_out"
     same "$xdelta_out" "$expected" xdelta
     rm -f "$xdelta_out"
@@ -182,6 +192,9 @@ peak_growth() {
     "$@" || fail "$1 failed in the disk space run"
     touch "$work/du.stop"
     wait $sampler
+    # What the command left behind counts too: the sampler may have missed
+    # its last moments.
+    du -sb "$data" | cut -f1 >>"$work/du.txt"
     sort -n "$work/du.txt" | tail -1 | awk -v before="$before" \
         '{ g = $1 - before; print (g > 0 ? g : 0) }'
 }
