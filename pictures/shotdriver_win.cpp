@@ -2,7 +2,10 @@
 // screen until a screenshot of it has been taken, then answers it.
 //
 //   shotdriver.exe --sync DIR [--cwd DIR] [--answers yes,no,ok]
-//                  [--hold-shared FILE] [--timeout-ms N] [--] PROGRAM
+//                  [--hold-shared FILE] [--timeout-ms N] [--] PROGRAM [ARGS...]
+//
+// Each argument reaches the program whole (it is quoted, so spaces are
+// fine); arguments that hold a double quote are refused.
 //
 // For the n-th box (n from 1) it writes DIR\box-n.txt once the box is up:
 //
@@ -25,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -39,13 +43,14 @@ struct Options {
     const char* answers = "";
     const char* hold_shared = nullptr;
     const char* program = nullptr;
+    std::string args;
     DWORD timeout_ms = DEFAULT_TIMEOUT_MS;
 };
 
 int usage(const char* why) {
     fprintf(stderr,
             "shotdriver: %s\nusage: shotdriver.exe --sync DIR [--cwd DIR] "
-            "[--answers yes,no,ok] [--hold-shared FILE] [--timeout-ms N] PROGRAM\n",
+            "[--answers yes,no,ok] [--hold-shared FILE] [--timeout-ms N] PROGRAM [ARGS...]\n",
             why);
     return 64;
 }
@@ -74,8 +79,19 @@ bool parse_options(int argc, char** argv, Options* options) {
             return false;
         }
     }
-    if (i + 1 != argc || options->sync_dir == nullptr) return false;
+    if (i >= argc || options->sync_dir == nullptr) return false;
     options->program = argv[i];
+    for (++i; i < argc; ++i) {
+        if (strchr(argv[i], '"') != nullptr) return false;
+        if (!options->args.empty()) options->args += ' ';
+        options->args += '"';
+        options->args += argv[i];
+        // Backslashes before the closing quote are doubled, or the C
+        // runtime would read the last one as escaping the quote.
+        for (size_t n = strlen(argv[i]); n > 0 && argv[i][n - 1] == '\\'; --n)
+            options->args += '\\';
+        options->args += '"';
+    }
     return true;
 }
 
@@ -170,7 +186,8 @@ int main(int argc, char** argv) {
 
     HANDLE process = nullptr;
     DWORD process_id = 0;
-    if (!start_program(options.program, nullptr, options.cwd, &process, &process_id)) {
+    if (!start_program(options.program, options.args.c_str(), options.cwd, &process,
+                       &process_id)) {
         fprintf(stderr, "shotdriver: cannot start %s\n", options.program);
         if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         return 2;

@@ -1,0 +1,184 @@
+// shotdriver.exe against boxshow.exe, whose boxes are known: every box is
+// held until its picture is taken, described in its box file, answered as
+// scripted; a file can be held readable but not writable; a run that nobody
+// picks up ends at the timeout.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+constexpr DWORD RUN_TIMEOUT_MS = 30000;
+constexpr DWORD FILE_WAIT_MS = 20000;
+
+std::string shotdriver() { return windows_path(SHOTDRIVER_EXE); }
+std::string boxshow() { return windows_path(BOXSHOW_EXE); }
+
+// The bytes that a sync file gives as hex ("8347..."); stops at the first
+// pair that is not hex.
+std::string unhex(const std::string& digits) {
+    std::string out;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        unsigned value = 0;
+        if (sscanf(digits.substr(i, 2).c_str(), "%2x", &value) != 1) break;
+        out += static_cast<char>(value);
+    }
+    return out;
+}
+
+bool wait_for_file(const std::string& path, DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    while (!path_exists(path)) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// The value of the line "key value" in a sync file, or "" when absent.
+std::string field(const std::string& path, const std::string& key) {
+    FILE* in = fopen(path.c_str(), "rb");
+    if (in == nullptr) return "";
+    char line[8192];
+    std::string value;
+    while (fgets(line, sizeof line, in) != nullptr) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (text.compare(0, key.size() + 1, key + " ") == 0) {
+            value = text.substr(key.size() + 1);
+            break;
+        }
+    }
+    fclose(in);
+    return value;
+}
+
+// The whole first line of a file, without its line break.
+std::string first_line(const std::string& path) {
+    FILE* in = fopen(path.c_str(), "rb");
+    if (in == nullptr) return "";
+    char line[256] = "";
+    if (fgets(line, sizeof line, in) == nullptr) line[0] = '\0';
+    fclose(in);
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+void touch(const std::string& path) {
+    FILE* out = fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr) << path;
+    fclose(out);
+}
+
+class ShotdriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        work_ = join_path(windows_path(SHOTDRIVER_WORK_DIR), info->name());
+        remove_tree(work_);
+        ASSERT_TRUE(make_directories(work_));
+        sync_ = join_path(work_, "sync");
+        ASSERT_TRUE(make_directories(sync_));
+    }
+
+    void TearDown() override {
+        if (process_ != nullptr) {
+            if (WaitForSingleObject(process_, RUN_TIMEOUT_MS) != WAIT_OBJECT_0)
+                TerminateProcess(process_, 1);
+            CloseHandle(process_);
+        }
+        remove_tree(work_);
+    }
+
+    // Starts shotdriver with options, then boxshow with its box arguments.
+    void start(const std::string& options, const std::string& boxes) {
+        const std::string args = "--sync \"" + sync_ + "\" " + options + " -- \"" + boxshow() +
+                                 "\" " + boxes;
+        DWORD id = 0;
+        ASSERT_TRUE(start_program(shotdriver().c_str(), args.c_str(), nullptr, &process_, &id));
+    }
+
+    DWORD finish() {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process_, RUN_TIMEOUT_MS));
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        return code;
+    }
+
+    std::string box_file(int n) { return join_path(sync_, "box-" + std::to_string(n) + ".txt"); }
+    std::string shot_file(int n) { return join_path(sync_, "shot-" + std::to_string(n)); }
+    std::string done_file() { return join_path(sync_, "done"); }
+
+    std::string work_;
+    std::string sync_;
+    HANDLE process_ = nullptr;
+};
+
+TEST_F(ShotdriverTest, HoldsEachBoxUntilItsPictureIsTakenThenAnswersAsScripted) {
+    // A plain box, then a Yes/No question under a caption with a space.
+    start("--answers ok,no", "0 エラー 一つ目 0x44 \"ナギサ アップデート\" 二つ目");
+    struct Expected {
+        const char* caption;
+        const char* text;
+    };
+    const Expected boxes[] = {{"エラー", "一つ目"}, {"ナギサ アップデート", "二つ目"}};
+    for (int n = 1; n <= 2; ++n) {
+        SCOPED_TRACE("box " + std::to_string(n));
+        ASSERT_TRUE(wait_for_file(box_file(n), FILE_WAIT_MS));
+        const std::string caption = unhex(field(box_file(n), "caption"));
+        const std::string text = unhex(field(box_file(n), "text"));
+        EXPECT_EQ(boxes[n - 1].caption, caption) << hex_bytes(caption.c_str());
+        EXPECT_EQ(boxes[n - 1].text, text) << hex_bytes(text.c_str());
+        long left = 0, top = 0, right = 0, bottom = 0;
+        ASSERT_EQ(4, sscanf(field(box_file(n), "rect").c_str(), "%ld %ld %ld %ld", &left, &top,
+                            &right, &bottom));
+        EXPECT_LT(left, right);
+        EXPECT_LT(top, bottom);
+        // Without its shot file the box stays: nothing moves on.
+        Sleep(500);
+        EXPECT_FALSE(path_exists(box_file(n + 1)));
+        EXPECT_FALSE(path_exists(done_file()));
+        touch(shot_file(n));
+    }
+    EXPECT_EQ(0u, finish());
+    // boxshow exits with the button of its last box: No.
+    EXPECT_EQ("exit 7", first_line(done_file()));
+}
+
+TEST_F(ShotdriverTest, HeldFileCanBeReadButNotOpenedForWritingWhileTheProgramRuns) {
+    const std::string held = join_path(work_, "archive.ovp");
+    const char content[] = "archive";
+    ASSERT_TRUE(write_bytes(held, content, sizeof content));
+    start("--hold-shared \"" + held + "\"", "0 held waiting");
+    ASSERT_TRUE(wait_for_file(box_file(1), FILE_WAIT_MS));
+
+    FILE* reader = fopen(held.c_str(), "rb");
+    EXPECT_NE(reader, nullptr) << "reading is shared";
+    if (reader != nullptr) fclose(reader);
+    for (const char* mode : {"r+b", "wb", "ab"}) {
+        SCOPED_TRACE(mode);
+        FILE* writer = fopen(held.c_str(), mode);
+        EXPECT_EQ(writer, nullptr) << "writing is not shared";
+        if (writer != nullptr) fclose(writer);
+    }
+
+    touch(shot_file(1));
+    EXPECT_EQ(0u, finish());
+    EXPECT_EQ(static_cast<int64_t>(sizeof content), file_size(held)) << "the file is untouched";
+    FILE* writer = fopen(held.c_str(), "r+b");
+    EXPECT_NE(writer, nullptr) << "the hold ends with the run";
+    if (writer != nullptr) fclose(writer);
+}
+
+TEST_F(ShotdriverTest, BoxThatIsNeverPicturedEndsTheRunAtTheTimeout) {
+    start("--timeout-ms 1500", "0 unpictured waiting");
+    ASSERT_TRUE(wait_for_file(box_file(1), FILE_WAIT_MS));
+    EXPECT_EQ(2u, finish());
+    EXPECT_EQ("timeout", first_line(done_file()));
+}
+
+}  // namespace
