@@ -91,14 +91,15 @@ DISPLAY=:$(cat "$work/display")
 export DISPLAY
 root_window=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
 
-if [ ! -f "$WINEPREFIX/.prefix-ready" ]; then
+loaders=$("$root/testtools/wine-loaders")
+if [ "$(cat "$WINEPREFIX/.prefix-ready" 2>/dev/null)" != "$loaders" ]; then
     echo "pictures: making the Wine prefix (Japanese locale)"
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 </dev/null
     wineserver -w
     # The close button of a caption is a glyph of this font.
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    touch "$WINEPREFIX/.prefix-ready"
+    echo "$loaders" >"$WINEPREFIX/.prefix-ready"
 fi
 
 # regedit reads a REGEDIT4 file in the ANSI code page; these are all ASCII.

@@ -14,6 +14,15 @@ clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 xvfb xauth fonts-ipafont-gothic fonts-wine xdotool imagemagick zip unzip
 "
 
+# The shipped program is 32-bit: where the kernel runs 32-bit programs, Wine's
+# 32-bit loader (wine32, of the i386 architecture) runs it for real.
+i386=yes
+if ! why=$(sh "$(dirname "$0")/../testtools/i386-probe"); then
+    i386=no
+    echo "setup: $why; the 32-bit program's end-to-end tests will be skipped"
+fi
+[ $i386 = no ] || PACKAGES="$PACKAGES wine32:i386"
+
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
@@ -27,6 +36,9 @@ SUDO=""
 if [ -n "$missing" ]; then
     echo "setup: installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
+    if [ $i386 = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
     $SUDO apt-get update -qq
     # shellcheck disable=SC2086
     $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
