@@ -7,7 +7,9 @@
 #   Updater-VERSION/             Updater.exe, readme.txt (CP932, CRLF), SHA256SUMS
 #   Updater-VERSION.zip          the same three files
 #   Updater-VERSION.zip.sha256   for "sha256sum -c"
-# The program is checked (headers, imports, resources) before it is packed.
+# The program is checked (headers, imports, resources) and the commit's
+# end-to-end tests are run against those very bytes before it is packed
+# (scripts/release-tested.sh).
 # The zip is reproducible: fixed file times, no extra attributes, fixed order.
 set -eu
 commit=${1:-HEAD}
@@ -28,6 +30,8 @@ epoch=$(git -C "$repo" log -1 --format=%ct "$commit")
 
 echo "release: checking the program"
 PYTHONDONTWRITEBYTECODE=1 python3 "$out/work/src/tests/pe/check_pe.py" --arch i686 "$exe"
+echo "release: running the end-to-end tests against it"
+sh "$repo/scripts/release-tested.sh" "$exe" "$commit" "$out/work"
 
 stage="$out/$name"
 rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"

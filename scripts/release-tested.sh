@@ -1,0 +1,56 @@
+#!/bin/sh
+# Runs the end-to-end tests of a commit against the i686 Updater.exe built
+# from it, and fails unless every one of them ran and passed and the program
+# they drove is byte for byte the one about to be packed: a release ships
+# only what was tested.
+#
+#   release-tested.sh EXE COMMIT WORKDIR
+#
+# WORKDIR/src holds COMMIT's tree (scripts/build-shipped.sh leaves it there);
+# the tests are built in WORKDIR/e2e and run under Wine in a prefix of their
+# own there. Where this kernel runs no 32-bit programs they cannot run, and
+# nothing may be released from this machine.
+set -eu
+[ $# -eq 3 ] || { echo "usage: release-tested.sh EXE COMMIT WORKDIR" >&2; exit 2; }
+exe=$1
+commit=$2
+workdir=$3
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$workdir/e2e"
+
+fail() {
+    echo "release: $*" >&2
+    exit 1
+}
+
+why=$(sh "$repo/testtools/i386-probe") ||
+    fail "the shipped program's end-to-end tests cannot run here ($why); nothing released"
+
+SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
+export SOURCE_DATE_EPOCH
+rm -rf "$build"
+(cd "$workdir/src" && cmake --preset win32 -B "$build") >"$workdir/e2e-build.log" 2>&1 &&
+    cmake --build "$build" -j "${JOBS:-2}" >>"$workdir/e2e-build.log" 2>&1 ||
+    { cat "$workdir/e2e-build.log" >&2; fail "building the end-to-end tests FAILED"; }
+
+sha() { sha256sum <"$1" | cut -d' ' -f1; }
+packed=$(sha "$exe")
+tested=$(sha "$build/updater/Updater.exe")
+[ "$packed" = "$tested" ] ||
+    fail "the end-to-end tests were built with another Updater.exe ($tested) than the one to pack ($packed)"
+
+junit="$workdir/e2e-junit.xml"
+ctest --test-dir "$build" -L e2e --output-on-failure --output-junit "$junit" \
+    >"$workdir/e2e-test.log" 2>&1 ||
+    { cat "$workdir/e2e-test.log" >&2; fail "the end-to-end tests FAILED"; }
+# CTest passes a run whose tests were skipped; a release needs them run.
+python3 - "$junit" <<'PY' || fail "not every end-to-end test ran: $workdir/e2e-test.log"
+import sys
+import xml.etree.ElementTree as ET
+suite = ET.parse(sys.argv[1]).getroot()
+cases = list(suite.iter("testcase"))
+ran = [c for c in cases if c.get("status") == "run" and c.find("failure") is None]
+sys.exit(0 if cases and len(ran) == len(cases) else 1)
+PY
+echo "release: the end-to-end tests passed against this Updater.exe (SHA-256 $packed)," \
+    "$(grep -c '<testcase' "$junit") test programs"
