@@ -14,7 +14,7 @@ set -eu
 [ $# -eq 3 ] || { echo "usage: release-tested.sh EXE COMMIT WORKDIR" >&2; exit 2; }
 exe=$1
 commit=$2
-workdir=$3
+workdir=$(cd "$3" && pwd)
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$workdir/e2e"
 

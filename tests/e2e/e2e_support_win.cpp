@@ -10,6 +10,11 @@
 
 namespace {
 
+// Written through this program's own registry view, which is the view of the
+// updater it drives: both are built for the same processor. HKCU\Software is
+// one key for 32-bit and 64-bit programs alike anyway (seen under Wine 8: a
+// value written through the 64-bit view reads back through the 32-bit one),
+// unlike HKLM\Software, which 32-bit programs see under Wow6432Node.
 constexpr char INSTALLATION_KEY[] = "Software\\Tessaly\\velkin";
 constexpr char INSTALLATION_PARENT_KEY[] = "Software\\Tessaly";
 // Large files move through a buffer of this size.

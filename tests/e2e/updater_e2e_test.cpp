@@ -1,5 +1,7 @@
 // The real Updater.exe, run under Wine against demo installations built in
-// the build tree, its message boxes read and answered by the box driver.
+// the build tree, its message boxes read and answered by the box driver. This
+// source is built in the x86_64 and in the i686 build, and each program drives
+// the Updater.exe of its own build: the i686 one is the program that ships.
 //
 // All of these tests share the registry key HKCU\Software\Tessaly\velkin and
 // the updater's own mutex name, so they live in this one program and never
