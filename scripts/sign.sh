@@ -10,8 +10,9 @@
 #   ORVEX_SIGN_CERT           ... and its PEM certificate chain, the signer's first
 #   ORVEX_SIGN_PASSWORD       the password of the PKCS#12 file or of an encrypted key
 #   ORVEX_SIGN_TIMESTAMP_URL  optional: an RFC 3161 time-stamp server
-#   ORVEX_SIGN_CAFILE         optional: the roots the signature must chain to when
-#                             it is checked (default: the system's trusted roots)
+#   ORVEX_SIGN_CAFILE         optional: the roots that the signature and the
+#                             time-stamp must chain to when they are checked
+#                             (default: the system's trusted roots)
 # Exits 3 without output when no key is given, 1 on any failure.
 #
 # SIGNING_TIME (Unix seconds, the commit's time in a release) is written as the
@@ -56,10 +57,18 @@ if ! printf '%s' "${ORVEX_SIGN_PASSWORD:-}" |
 fi
 
 set --
-[ -z "${ORVEX_SIGN_CAFILE:-}" ] || set -- -CAfile "$ORVEX_SIGN_CAFILE"
+[ -z "${ORVEX_SIGN_CAFILE:-}" ] || set -- -CAfile "$ORVEX_SIGN_CAFILE" -TSA-CAfile "$ORVEX_SIGN_CAFILE"
 if ! osslsigncode verify "$@" -in "$signed" >"$log" 2>&1; then
     cat "$log" >&2
     echo "sign: the signed program does NOT verify" >&2
+    exit 1
+fi
+# verify succeeds on a time-stamp whose server it cannot trust (it then
+# checks the certificate at the current time): require the time-stamp.
+if [ -n "${ORVEX_SIGN_TIMESTAMP_URL:-}" ] &&
+        ! grep -q '^Timestamp Server Signature verification: ok' "$log"; then
+    cat "$log" >&2
+    echo "sign: the time-stamp does NOT verify" >&2
     exit 1
 fi
 # The first subject after "Signer's certificate" is the signer's own.

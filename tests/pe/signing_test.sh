@@ -9,7 +9,9 @@
 #     copy with one byte changed and the same file against another root;
 #   - signing only appends the certificate table: every byte of the program
 #     stays, but for the header's checksum and the table's directory entry;
-#   - the PE checks pass on the signed file, certificate table included.
+#   - the PE checks pass on the signed file, certificate table included;
+#   - a time-stamp from a throwaway RFC 3161 server on this machine is taken
+#     and checked, and one whose server's root is not trusted is refused.
 # Leaves the signed program at WORKDIR/Updater.exe.
 #
 #   signing_test.sh PYTHON REPO PROGRAM WORKDIR
@@ -52,10 +54,11 @@ subject=${subject#subject=}
 
 unset ORVEX_SIGN_PKCS12 ORVEX_SIGN_KEY ORVEX_SIGN_CERT ORVEX_SIGN_PASSWORD \
       ORVEX_SIGN_TIMESTAMP_URL ORVEX_SIGN_CAFILE
-sign() {  # sign OUTPUT VAR=VALUE...: sign.sh with only these variables set
+sign() {  # sign OUTPUT VAR=VALUE...: sign.sh with these variables set, checked
+          # against the publisher's root unless ORVEX_SIGN_CAFILE is among them
     out=$1
     shift
-    env "$@" ORVEX_SIGN_CAFILE=key/publisher.pem \
+    env ORVEX_SIGN_CAFILE=key/publisher.pem "$@" \
         sh "$repo/scripts/sign.sh" "$program" "$out" "$signing_time" "ORVEX Updater"
 }
 
@@ -132,6 +135,58 @@ PYTHONDONTWRITEBYTECODE=1 "$python" "$repo/tests/pe/check_pe.py" --arch i686 --s
     || fail "the PE checks on the signed program"
 PYTHONDONTWRITEBYTECODE=1 "$python" "$repo/tests/pe/check_pe_faults.py" --arch i686 --signed \
     Updater.exe >faults.log 2>&1 || { cat faults.log; fail "the PE fault checks on the signed program"; }
+
+# The time-stamp: a throwaway root and server certificate, and the server.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway time-stamp root" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+    -keyout key/tsa-root.key -out key/tsa-root.pem 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=Throwaway time-stamp server" \
+    -keyout key/tsa.key -out key/tsa.csr 2>/dev/null
+printf '%s\n' "extendedKeyUsage=critical,timeStamping" "keyUsage=critical,digitalSignature" \
+    "basicConstraints=critical,CA:FALSE" >key/tsa.ext
+openssl x509 -req -in key/tsa.csr -CA key/tsa-root.pem -CAkey key/tsa-root.key \
+    -set_serial 2 -days 2 -extfile key/tsa.ext -out key/tsa.pem 2>/dev/null
+echo 01 >key/tsa-serial
+cat >key/tsa.cnf <<EOF
+[ tsa ]
+default_tsa = tsa_config
+[ tsa_config ]
+serial = $work/key/tsa-serial
+crypto_device = builtin
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+signer_digest = sha256
+accuracy = secs:1
+ordering = no
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+EOF
+cat key/publisher.pem key/tsa-root.pem >key/both-roots.pem
+mkfifo key/tsa-port
+"$python" "$repo/tests/pe/tsa_server.py" "$work/key" key/tsa-port 2>tsa-server.log &
+tsa_server=$!
+trap 'kill "$tsa_server" 2>/dev/null' EXIT
+# Blocks until the server has its port.
+read -r port <key/tsa-port
+url=http://127.0.0.1:$port/
+if said=$(sign time-stamped.exe ORVEX_SIGN_KEY=key/publisher.key ORVEX_SIGN_CERT=key/publisher.pem \
+               ORVEX_SIGN_TIMESTAMP_URL="$url" ORVEX_SIGN_CAFILE=key/both-roots.pem 2>time-stamped.log); then
+    osslsigncode verify -CAfile key/both-roots.pem -TSA-CAfile key/both-roots.pem \
+        -in time-stamped.exe >verify-time-stamped.log 2>&1 || fail "the time-stamped program does not verify"
+    grep -q "^Timestamp Server Signature verification: ok" verify-time-stamped.log \
+        || fail "no verified time-stamp in the signature"
+    [ "$said" = "$subject" ] || fail "time-stamped: signer reported as '$said'"
+else
+    cat time-stamped.log tsa-server.log
+    fail "signing with a time-stamp from $url"
+fi
+# Only the publisher's root trusted: the time-stamp must be refused.
+if sign untrusted-time-stamp.exe ORVEX_SIGN_KEY=key/publisher.key ORVEX_SIGN_CERT=key/publisher.pem \
+        ORVEX_SIGN_TIMESTAMP_URL="$url" >/dev/null 2>untrusted-time-stamp.log ||
+        ! grep -q "time-stamp does NOT verify" untrusted-time-stamp.log; then
+    fail "a time-stamp from a server whose root is not trusted was not refused as such"
+fi
 
 if [ $failures -ne 0 ]; then
     echo "signing: $failures failure(s)"
