@@ -31,13 +31,16 @@ exe=$(sh "$repo/scripts/build-shipped.sh" "$commit" "$out/work" 2>"$out/build.lo
 epoch=$(git -C "$repo" log -1 --format=%ct "$commit")
 
 # Authenticode: the built program stays as it is in $exe; what is packed is
-# $program, the signed copy when there is a key.
+# $program, the signed copy when there is a key. Like this script, the
+# signing tool is the working tree's, so any commit can be signed.
 program=$exe
 signed_by=""
-if signed_by=$(sh "$out/work/src/scripts/sign.sh" "$exe" "$out/work/Updater-signed.exe" \
+if signed_by=$(sh "$repo/scripts/sign.sh" "$exe" "$out/work/Updater-signed.exe" \
                   "$epoch" "ORVEX Updater"); then
     program="$out/work/Updater-signed.exe"
     echo "release: signed by $signed_by"
+    [ -z "${ORVEX_SIGN_TIMESTAMP_URL:-}" ] ||
+        echo "release: time-stamped: this zip differs from any other signing of the same commit"
 else
     [ $? -eq 3 ] || { echo "release: signing FAILED" >&2; exit 1; }
     echo "release: no signing key (ORVEX_SIGN_PKCS12 or ORVEX_SIGN_KEY): packing the program UNSIGNED"
