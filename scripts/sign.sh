@@ -17,8 +17,10 @@
 #
 # SIGNING_TIME (Unix seconds, the commit's time in a release) is written as the
 # signature's signing time instead of the clock, so the same bytes signed with
-# the same RSA key give the same signed bytes. A time-stamp comes from the
-# server and differs every time: a time-stamped signature is not reproducible.
+# the same RSA key give the same signed bytes, with the same osslsigncode
+# (2.5 and 2.9 were seen to lay out the signature differently). A time-stamp
+# comes from the server and differs every time: a time-stamped signature is
+# not reproducible.
 set -eu
 [ $# -ge 3 ] && [ $# -le 4 ] || {
     echo "usage: sign.sh UNSIGNED SIGNED SIGNING_TIME [PROGRAM_NAME]" >&2; exit 2; }
@@ -46,8 +48,10 @@ log=$(mktemp "${TMPDIR:-/tmp}/orvex-sign.XXXXXX")
 trap 'rm -f "$log"' EXIT INT TERM
 rm -f "$signed"
 # The password goes through a pipe from the shell's own printf, so it shows
-# in no process's arguments (osslsigncode refuses an empty one there).
-[ -z "${ORVEX_SIGN_PASSWORD:-}" ] || set -- "$@" -readpass -
+# in no process's arguments and touches no disk (osslsigncode refuses an
+# empty one there). /dev/stdin rather than "-", which 2.5 (Debian 12) reads
+# as a file name.
+[ -z "${ORVEX_SIGN_PASSWORD:-}" ] || set -- "$@" -readpass /dev/stdin
 if ! printf '%s' "${ORVEX_SIGN_PASSWORD:-}" |
         osslsigncode sign "$@" -h sha256 -time "$signing_time" \
             -in "$unsigned" -out "$signed" >"$log" 2>&1; then
