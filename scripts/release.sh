@@ -10,7 +10,9 @@
 # With the publisher's key in the environment (ORVEX_SIGN_*, see sign.sh) the
 # program is signed with Authenticode before it is packed, and readme.txt and
 # SHA256SUMS name the signer; without it the program is packed unsigned.
-# The program is checked (headers, imports, resources) before it is packed.
+# The program is checked (headers, imports, resources), and the commit's
+# end-to-end tests are run against the very bytes to be packed
+# (release-tested.sh), before it is packed.
 # The zip is reproducible: fixed file times, no extra attributes, fixed order;
 # the signature's time is the commit's, so only a time-stamp changes it.
 set -eu
@@ -53,6 +55,8 @@ pe_python=python3
 python3 -c 'import pefile' 2>/dev/null || pe_python=/usr/bin/python3
 PYTHONDONTWRITEBYTECODE=1 "$pe_python" "$out/work/src/tests/pe/check_pe.py" --arch i686 \
     ${signed_by:+--signed} "$program"
+echo "release: running the end-to-end tests against it"
+sh "$repo/scripts/release-tested.sh" "$exe" "$program" "$commit" "$out/work"
 
 stage="$out/$name"
 rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"
