@@ -109,6 +109,8 @@ def seeds():
         # The commit of the new archive fails once; a failure that persists
         # on the archive's disk, with the copy's folder on another disk.
         (20, 6, 9, 14, 0, 6), (20, 6, 9, 0x80 | 11, 1, 6), (20, 6, 9, 0x80 | 14, 3, 6),
+        # ... and the copy's own disk fails at its write or its close.
+        (20, 6, 9, 0x80 | 0x40 | 11, 1, 6), (20, 6, 9, 0x80 | 0x40 | 11, 1, 0x40 | 6),
     ]]
     return s
 

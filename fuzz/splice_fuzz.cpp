@@ -8,8 +8,9 @@
 //
 // Input: archive size byte, head length byte, replaced length byte, the
 // failing call byte (bits 0-4: the call, 0: none; bit 7: the rescue folder is
-// on another disk, where a failure that began elsewhere does not reach), a
-// mode byte (bit 0: the failure persists,
+// on another disk, where a failure that began elsewhere does not reach; bits
+// 5-6 and bit 6 of the update length byte: the call on that disk, counted
+// from the copy's creation, from which on it fails too), a mode byte (bit 0: the failure persists,
 // bit 1: a short read or write moves half of its bytes first), the update
 // file's length byte, then the bytes that fill both files (cycled).
 #include "fuzz/fuzz_common.h"
@@ -32,6 +33,8 @@ size_t failing_call = 0;   // 1-based; 0: none
 bool persistent = false;
 bool partial = false;
 bool other_disk = false;
+size_t copy_calls = 0;          // calls on the rescued copy so far
+size_t copy_failing_call = 0;   // 1-based, on the other disk; 0: none
 bool failing = false;      // a persistent failure has started
 long live_blocks = 0;
 long open_streams = 0;
@@ -54,8 +57,14 @@ Target target_of(FILE* file) {
 // True when this call is to fail.
 bool fail_now(Target target = OTHER) {
     ++calls;
+    if (other_disk && target == COPY) {
+        // The copy is made only after a failure that began on the archive's
+        // disk; on its own disk only its own failure counts.
+        ++copy_calls;
+        return copy_failing_call != 0 && copy_calls >= copy_failing_call;
+    }
     if (failing)
-        return !(other_disk && target == COPY && first_failure != COPY);
+        return true;
     if (failing_call != 0 && calls == failing_call) {
         failing = persistent;
         first_failure = target;
@@ -202,7 +211,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The archive on disk may differ in size from the layout (a file that
     // changed since it was measured); so may the update data.
     const size_t archive_length = (mode & 4) ? (mode >> 3) % 64 : layout.archive_size;
-    const size_t update_length = in.byte() % 64;
+    const uint8_t update_byte = in.byte();
+    const size_t update_length = update_byte % 64;
+    copy_failing_call = ((failure >> 5) & 3) + ((update_byte & 0x40) != 0 ? 3 : 0);
     const std::string fill = in.bytes(256);
     const std::string archive = cycled(fill, archive_length, 0);
     const std::string update = cycled(fill, update_length, 7);
@@ -215,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     calls = 0;
     failing = false;
     first_failure = OTHER;
+    copy_calls = 0;
     write_opens = 0;
     writing = nullptr;
     copy_stream = nullptr;
@@ -247,9 +259,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (first_failure == ARCHIVE_OPEN_FOR_WRITING)
         FUZZ_CHECK(result == SPLICE_WRITE_FAILED && after == archive);
     if (first_failure == ARCHIVE_WRITING) {
+        // Every copy run makes at least these calls: create, flush, commit,
+        // close (and a write unless the archive is empty).
+        const size_t copy_call_count = layout.archive_size > 0 ? 5 : 4;
+        const bool copy_fails =
+            !other_disk || (copy_failing_call != 0 && copy_failing_call <= copy_call_count);
         const SpliceResult expected = !persistent ? SPLICE_WRITE_FAILED
-                                      : other_disk ? SPLICE_ARCHIVE_RESCUED
-                                                   : SPLICE_RESTORE_FAILED;
+                                      : copy_fails ? SPLICE_RESTORE_FAILED
+                                                   : SPLICE_ARCHIVE_RESCUED;
         FUZZ_CHECK(result == expected);
     }
 
