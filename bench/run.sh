@@ -3,6 +3,10 @@
 # patch tool, on a 1.00 archive of the real size with non-repeating content.
 #
 #   bench/run.sh            (or scripts/bench.sh; BENCH_ROUNDS=N, default 5)
+#   BENCH_COMPARE=COMMIT bench/run.sh
+#                           also times (a) and (b) with the splice and the
+#                           program of COMMIT (built from its committed tree),
+#                           in the same rounds, for a side-by-side figure
 #
 # Each round times, one after the other:
 #   (a) the updater's splice (its own code, built natively and optimised) on a
@@ -36,6 +40,10 @@ win=$work/win64
 prefix=$work/wineprefix
 game=$prefix/drive_c/games/velkin
 rounds=${BENCH_ROUNDS:-5}
+compare=${BENCH_COMPARE:-}
+compare_src=$work/compare-src
+compare_native=$work/compare-native
+compare_win=$work/compare-win64
 
 SIZE_V100=638157110
 SIZE_V101=638151018
@@ -58,7 +66,7 @@ win_path() {
 }
 
 cleanup() {
-    rm -rf "$data" "$game/pac/update1.ovp"
+    rm -rf "$data" "$game/pac/update1.ovp" "$compare_src"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -78,6 +86,23 @@ cmake --preset win64 -B "$win" >"$work/configure-win64.log" 2>&1 ||
     fail "win64 configure failed: $work/configure-win64.log"
 cmake --build "$win" -j2 --target Updater boxdriver >"$work/build-win64.log" 2>&1 ||
     fail "win64 build failed: $work/build-win64.log"
+
+if [ -n "$compare" ]; then
+    echo "bench: building $compare for comparison"
+    compare=$(git -C "$root" rev-parse --short "$compare^{commit}") ||
+        fail "no commit $BENCH_COMPARE"
+    rm -rf "$compare_src"
+    mkdir -p "$compare_src"
+    git -C "$root" archive "$compare" | tar -x -C "$compare_src"
+    cmake -S "$compare_src" -B "$compare_native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DORVEX_SANITIZE=OFF -DBUILD_TESTING=OFF >"$work/configure-compare.log" 2>&1 &&
+        cmake --build "$compare_native" -j2 --target splice_bench >"$work/build-compare.log" 2>&1 &&
+        cmake -S "$compare_src" -B "$compare_win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$compare_src/cmake/mingw-x86_64.cmake" \
+            >>"$work/configure-compare.log" 2>&1 &&
+        cmake --build "$compare_win" -j2 --target Updater >>"$work/build-compare.log" 2>&1 ||
+        fail "building $compare failed: $work/build-compare.log"
+fi
 
 echo "bench: generating the 1.00 archive, the update data and the expected 1.01 archive"
 rm -rf "$data"
@@ -132,6 +157,27 @@ transcript=$work/transcript.txt
 # The success box's caption, 完了 in CP932.
 DONE_CAPTION_HEX=8aae97b9
 
+# time_splice LABEL BUILD: (a) with the splice_bench of that build.
+time_splice() {
+    cp "$v100" "$work_archive"
+    settle
+    timed "$1" "$2/bench/splice_bench" "$work_archive" "$update"
+    same "$work_archive" "$expected" "$1"
+}
+
+# time_update LABEL BUILD: (b) with the Updater.exe of that build.
+time_update() {
+    cp "$v100" "$game/pac/update1.ovp"
+    settle
+    timed "$1" "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
+        --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
+        --answers yes,yes -- "$(win_path "$2/updater/Updater.exe")"
+    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
+        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = $DONE_CAPTION_HEX ] ||
+        fail "$1: the run did not end with the success box: $(cat "$transcript")"
+    same "$game/pac/update1.ovp" "$expected" "$1"
+}
+
 : >"$times"
 echo "bench: machine: $(nproc) cores, $(free -m | awk '/^Mem:/ {print $2}') MiB," \
     "load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -140,20 +186,10 @@ while [ $r -lt "$rounds" ]; do
     r=$((r + 1))
     echo "bench: round $r of $rounds"
 
-    cp "$v100" "$work_archive"
-    settle
-    timed splice "$native/bench/splice_bench" "$work_archive" "$update"
-    same "$work_archive" "$expected" splice
-
-    cp "$v100" "$game/pac/update1.ovp"
-    settle
-    timed wine "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
-        --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
-        --answers yes,yes -- "$(win_path "$win/updater/Updater.exe")"
-    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
-        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = $DONE_CAPTION_HEX ] ||
-        fail "wine: the run did not end with the success box: $(cat "$transcript")"
-    same "$game/pac/update1.ovp" "$expected" wine
+    time_splice splice "$native"
+    [ -z "$compare" ] || time_splice splice-compare "$compare_native"
+    time_update wine "$win"
+    [ -z "$compare" ] || time_update wine-compare "$compare_win"
 
     rm -f "$dd_copy"
     settle
@@ -210,7 +246,7 @@ patch_size=$(stat -c %s "$patch")
 
 # table.py fails when the splice misses a target; the table is shown anyway.
 status=0
-python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
+python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" $compare \
     >"$work/results.md" || status=$?
 cat "$work/results.md"
 exit $status

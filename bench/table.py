@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Prints the benchmark table of bench/run.sh as Markdown.
 
-    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE
+    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE [COMPARED_COMMIT]
 
 TIMES holds one line per timed run: LABEL SECONDS MAX_RSS_KIB. The floor is
 the median copy plus the median first touch; every median is also given as
-a multiple of it. Exit code 1 when the splice misses a target.
+a multiple of it. With COMPARED_COMMIT, the runs labelled splice-compare
+and wine-compare (the splice and the program of that commit) get rows of
+their own below (a) and (b). Exit code 1 when the splice misses a target.
 """
 import statistics
 import sys
@@ -60,11 +62,19 @@ def main(argv):
     def median(label):
         return median_seconds(runs, label)
 
+    compared = argv[5] if len(argv) > 5 else None
     floor = floor_seconds(runs)
     rows = [
         ("(a) splice, shipped code, native", "splice", mib(peak("splice")),
          f"{splice_disk} B (in place)"),
-        ("(b) whole update under Wine (box driver)", "wine", "-", "-"),
+    ]
+    if compared:
+        rows.append((f"(a) the same, code of {compared}", "splice-compare",
+                     mib(peak("splice-compare")), "-"))
+    rows.append(("(b) whole update under Wine (box driver)", "wine", "-", "-"))
+    if compared:
+        rows.append((f"(b) the same, program of {compared}", "wine-compare", "-", "-"))
+    rows += [
         ("(c1) floor: dd bs=16M copy", "copy", "-", "-"),
         ("(c2) floor: first touch of 609 MiB", "touch", mib(peak("touch")), "-"),
         ("(d) xdelta3 apply", "xdelta", mib(peak("xdelta")),
