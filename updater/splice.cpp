@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -180,10 +179,10 @@ static bool save_copy(const char* folder, const unsigned char* block, size_t len
     for (int n = 1; n <= RESCUE_NAME_TRIES; ++n) {
         char name[NAME_BYTES];
         char relative[RESCUE_PATH_BYTES];
-        if (n == 1)
-            memcpy(name, RESCUE_NAME, sizeof(RESCUE_NAME));
-        else
-            snprintf(name, sizeof(name), "%s%d", RESCUE_NAME, n);
+        const int name_length = n == 1 ? snprintf(name, sizeof(name), "%s", RESCUE_NAME)
+                                       : snprintf(name, sizeof(name), "%s%d", RESCUE_NAME, n);
+        if (name_length < 0 || static_cast<size_t>(name_length) >= sizeof(name))
+            break;
         // The copy is opened by the full path that the player will be shown.
         if (!compose_path(relative, sizeof(relative), folder, name) || !full_path(path, relative))
             break;
@@ -196,7 +195,8 @@ static bool save_copy(const char* folder, const unsigned char* block, size_t len
         }
         if (write_and_close(file, block, length, nullptr, 0))
             return true;
-        remove(path);
+        // Only a file of our own making is removed.
+        (void)remove(path);
         break;
     }
     path[0] = '\0';

@@ -156,6 +156,9 @@ int run_update() {
     // after the new archive is committed to the disk and closed.
     const SpliceOutcome outcome = splice_archive(prefix);
     const ResultBox box = splice_result_box(outcome.result);
+    // The rescue text always fits with the path that the splice accepts
+    // (messages.cpp asserts it); were it ever refused, the box below still
+    // says that the old archive is in the update data's folder.
     if (outcome.result == SPLICE_ARCHIVE_RESCUED &&
         format_rescue_message(message_buffer, outcome.rescue_path)) {
         show_box(message_buffer, box.caption, MB_OK);
