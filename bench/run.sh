@@ -20,7 +20,9 @@
 #       archive;
 #   and, for reference, the dd copy over an existing copy of the archive,
 #   once truncated on opening (as the splice's "wb" open does) and once
-#   overwritten in place without truncation.
+#   overwritten in place without truncation, and the floor's copy committed
+#   to the disk before dd ends (conv=fsync), as the splice commits its
+#   archive.
 # Copies in, syncs, the settling pauses and checks are not timed. Every
 # output is compared with a 1.01 archive built independently (head and
 # tail). Peak memory is the max RSS from /usr/bin/time; the extra disk space
@@ -208,6 +210,10 @@ while [ $r -lt "$rounds" ]; do
     settle
     timed overwritten dd if="$v100" of="$dd_copy" bs=16M conv=notrunc status=none
     cmp -s "$dd_copy" "$v100" || fail "overwritten: dd did not copy the archive"
+    rm -f "$dd_copy"
+    settle
+    timed committed dd if="$v100" of="$dd_copy" bs=16M conv=fsync status=none
+    cmp -s "$dd_copy" "$v100" || fail "committed: dd did not copy the archive"
     rm -f "$dd_copy"
 
     rm -f "$xdelta_out"

@@ -82,6 +82,9 @@ def main(argv):
         ("reference: dd over a copy, truncated on open", "truncated", "-", "-"),
         ("reference: dd over a copy, overwritten in place", "overwritten", "-", "-"),
     ]
+    if "committed" in runs:
+        rows.append(("reference: dd bs=16M copy committed to the disk (conv=fsync)",
+                     "committed", "-", "-"))
     rounds = len(seconds("splice"))
     print(f"{rounds} rounds; median, spread (min to max) in seconds; "
           f"ratio = median / floor (c) = {floor:.2f} s.\n")
