@@ -3,6 +3,10 @@
 # patch tool, on a 1.00 archive of the real size with non-repeating content.
 #
 #   bench/run.sh            (or scripts/bench.sh; BENCH_ROUNDS=N, default 5)
+#   BENCH_COMPARE=COMMIT bench/run.sh
+#                           also times (a) and (b) with the splice and the
+#                           program of COMMIT (built from its committed tree),
+#                           in the same rounds, for a side-by-side figure
 #
 # Each round times, one after the other:
 #   (a) the updater's splice (its own code, built natively and optimised) on a
@@ -18,7 +22,9 @@
 #       archive;
 #   and, for reference, the dd copy over an existing copy of the archive,
 #   once truncated on opening (as the splice's "wb" open does) and once
-#   overwritten in place without truncation.
+#   overwritten in place without truncation, and the floor's copy committed
+#   to the disk before dd ends (conv=fsync), as the splice commits its
+#   archive.
 # Copies in, syncs, the settling pauses and checks are not timed. Every
 # output is compared with a 1.01 archive built independently (head and
 # tail). Peak memory is the max RSS from /usr/bin/time; the extra disk space
@@ -40,6 +46,10 @@ win=$work/$win_preset
 prefix=$work/wineprefix
 game=$prefix/drive_c/games/velkin
 rounds=${BENCH_ROUNDS:-5}
+compare=${BENCH_COMPARE:-}
+compare_src=$work/compare-src
+compare_native=$work/compare-native
+compare_win=$work/compare-$win_preset
 
 SIZE_V100=638157110
 SIZE_V101=638151018
@@ -62,7 +72,7 @@ win_path() {
 }
 
 cleanup() {
-    rm -rf "$data" "$game/pac/update1.ovp"
+    rm -rf "$data" "$game/pac/update1.ovp" "$compare_src"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -82,6 +92,23 @@ cmake --preset "$win_preset" -B "$win" >"$work/configure-$win_preset.log" 2>&1 |
     fail "$win_preset configure failed: $work/configure-$win_preset.log"
 cmake --build "$win" -j2 --target Updater boxdriver >"$work/build-$win_preset.log" 2>&1 ||
     fail "$win_preset build failed: $work/build-$win_preset.log"
+
+if [ -n "$compare" ]; then
+    echo "bench: building $compare for comparison"
+    compare=$(git -C "$root" rev-parse --short "$compare^{commit}") ||
+        fail "no commit $BENCH_COMPARE"
+    rm -rf "$compare_src"
+    mkdir -p "$compare_src"
+    git -C "$root" archive "$compare" | tar -x -C "$compare_src"
+    cmake -S "$compare_src" -B "$compare_native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DORVEX_SANITIZE=OFF -DBUILD_TESTING=OFF >"$work/configure-compare.log" 2>&1 &&
+        cmake --build "$compare_native" -j2 --target splice_bench >"$work/build-compare.log" 2>&1 &&
+        cmake -S "$compare_src" -B "$compare_win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$compare_src/cmake/mingw-$win_arch.cmake" \
+            >>"$work/configure-compare.log" 2>&1 &&
+        cmake --build "$compare_win" -j2 --target Updater >>"$work/build-compare.log" 2>&1 ||
+        fail "building $compare failed: $work/build-compare.log"
+fi
 
 echo "bench: generating the 1.00 archive, the update data and the expected 1.01 archive"
 rm -rf "$data"
@@ -136,6 +163,27 @@ transcript=$work/transcript.txt
 # The success box's caption, 完了 in CP932.
 DONE_CAPTION_HEX=8aae97b9
 
+# time_splice LABEL BUILD: (a) with the splice_bench of that build.
+time_splice() {
+    cp "$v100" "$work_archive"
+    settle
+    timed "$1" "$2/bench/splice_bench" "$work_archive" "$update"
+    same "$work_archive" "$expected" "$1"
+}
+
+# time_update LABEL BUILD: (b) with the Updater.exe of that build.
+time_update() {
+    cp "$v100" "$game/pac/update1.ovp"
+    settle
+    timed "$1" "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
+        --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
+        --answers yes,yes -- "$(win_path "$2/updater/Updater.exe")"
+    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
+        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = $DONE_CAPTION_HEX ] ||
+        fail "$1: the run did not end with the success box: $(cat "$transcript")"
+    same "$game/pac/update1.ovp" "$expected" "$1"
+}
+
 : >"$times"
 echo "bench: machine: $(nproc) cores, $(free -m | awk '/^Mem:/ {print $2}') MiB," \
     "load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -144,20 +192,10 @@ while [ $r -lt "$rounds" ]; do
     r=$((r + 1))
     echo "bench: round $r of $rounds"
 
-    cp "$v100" "$work_archive"
-    settle
-    timed splice "$native/bench/splice_bench" "$work_archive" "$update"
-    same "$work_archive" "$expected" splice
-
-    cp "$v100" "$game/pac/update1.ovp"
-    settle
-    timed wine "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
-        --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
-        --answers yes,yes -- "$(win_path "$win/updater/Updater.exe")"
-    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
-        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = $DONE_CAPTION_HEX ] ||
-        fail "wine: the run did not end with the success box: $(cat "$transcript")"
-    same "$game/pac/update1.ovp" "$expected" wine
+    time_splice splice "$native"
+    [ -z "$compare" ] || time_splice splice-compare "$compare_native"
+    time_update wine "$win"
+    [ -z "$compare" ] || time_update wine-compare "$compare_win"
 
     rm -f "$dd_copy"
     settle
@@ -176,6 +214,10 @@ while [ $r -lt "$rounds" ]; do
     settle
     timed overwritten dd if="$v100" of="$dd_copy" bs=16M conv=notrunc status=none
     cmp -s "$dd_copy" "$v100" || fail "overwritten: dd did not copy the archive"
+    rm -f "$dd_copy"
+    settle
+    timed committed dd if="$v100" of="$dd_copy" bs=16M conv=fsync status=none
+    cmp -s "$dd_copy" "$v100" || fail "committed: dd did not copy the archive"
     rm -f "$dd_copy"
 
     rm -f "$xdelta_out"
@@ -214,7 +256,7 @@ patch_size=$(stat -c %s "$patch")
 
 # table.py fails when the splice misses a target; the table is shown anyway.
 status=0
-python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" "$win_arch" \
+python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" "$win_arch" $compare \
     >"$work/results.md" || status=$?
 cat "$work/results.md"
 exit $status

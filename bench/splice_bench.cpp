@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: splice_bench ARCHIVE UPDATE_DATA\n");
         return 64;
     }
-    const SpliceResult result = splice_files(argv[1], argv[2], UPDATE_SPLICE_LAYOUT);
+    const SpliceResult result = splice_files(argv[1], argv[2], UPDATE_SPLICE_LAYOUT, "").result;
     if (result != SPLICE_DONE) {
         fprintf(stderr, "splice_bench: the splice failed with result %d\n",
                 static_cast<int>(result));

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Prints the benchmark table of bench/run.sh as Markdown.
 
-    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE WINE_ARCH
+    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE WINE_ARCH [COMPARED_COMMIT]
 
 TIMES holds one line per timed run: LABEL SECONDS MAX_RSS_KIB. The floor is
 the median copy plus the median first touch; every median is also given as
 a multiple of it. WINE_ARCH names the build of the program that the whole
-update under Wine ran (i686, the shipped one, or x86_64). Exit code 1 when the splice misses a target.
+update under Wine ran (i686, the shipped one, or x86_64). With
+COMPARED_COMMIT, the runs labelled splice-compare and wine-compare (the
+splice and the program of that commit) get rows of their own below (a) and
+(b). Exit code 1 when the splice misses a target.
 """
 import statistics
 import sys
@@ -62,11 +65,20 @@ def main(argv):
     def median(label):
         return median_seconds(runs, label)
 
+    compared = argv[6] if len(argv) > 6 else None
     floor = floor_seconds(runs)
     rows = [
         ("(a) splice, shipped code, native", "splice", mib(peak("splice")),
          f"{splice_disk} B (in place)"),
-        (f"(b) whole update under Wine, {wine_arch} program (box driver)", "wine", "-", "-"),
+    ]
+    if compared:
+        rows.append((f"(a) the same, code of {compared}", "splice-compare",
+                     mib(peak("splice-compare")), "-"))
+    rows.append((f"(b) whole update under Wine, {wine_arch} program (box driver)",
+                 "wine", "-", "-"))
+    if compared:
+        rows.append((f"(b) the same, program of {compared}", "wine-compare", "-", "-"))
+    rows += [
         ("(c1) floor: dd bs=16M copy", "copy", "-", "-"),
         ("(c2) floor: first touch of 609 MiB", "touch", mib(peak("touch")), "-"),
         ("(d) xdelta3 apply", "xdelta", mib(peak("xdelta")),
@@ -74,6 +86,9 @@ def main(argv):
         ("reference: dd over a copy, truncated on open", "truncated", "-", "-"),
         ("reference: dd over a copy, overwritten in place", "overwritten", "-", "-"),
     ]
+    if "committed" in runs:
+        rows.append(("reference: dd bs=16M copy committed to the disk (conv=fsync)",
+                     "committed", "-", "-"))
     rounds = len(seconds("splice"))
     print(f"{rounds} rounds; median, spread (min to max) in seconds; "
           f"ratio = median / floor (c) = {floor:.2f} s.\n")

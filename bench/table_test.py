@@ -50,13 +50,13 @@ class VerdictTest(unittest.TestCase):
 
 
 class MainTest(unittest.TestCase):
-    def render(self, lines):
+    def render(self, lines, compared=()):
         with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
             f.write("".join(line + "\n" for line in lines))
         self.addCleanup(os.unlink, f.name)
         out = io.StringIO()
         with contextlib.redirect_stdout(out):
-            status = table.main(["table.py", f.name, "0", "638151018", "166000", "i686"])
+            status = table.main(["table.py", f.name, "0", "638151018", "166000", "i686", *compared])
         return status, out.getvalue()
 
     def lines(self, splice_seconds, splice_rss_kib):
@@ -81,6 +81,23 @@ class MainTest(unittest.TestCase):
         status, text = self.render(self.lines("1.30", 624500))
         self.assertEqual(status, 1)
         self.assertIn("Splice time: 1.30 x floor, target 1.15: MISSED", text)
+
+    def test_compared_commit_gets_its_rows_after_each_own_row(self):
+        lines = self.lines("1.05", 624500) + ["splice-compare 0.80 624000",
+                                              "wine-compare 2.00 1000",
+                                              "committed 1.50 2000"]
+        status, text = self.render(lines, ["abc1234"])
+        self.assertEqual(status, 0)
+        rows = [row.split(" | ")[0] for row in text.splitlines() if row.startswith("| (")]
+        self.assertEqual(rows[:4], ["| (a) splice, shipped code, native",
+                                    "| (a) the same, code of abc1234",
+                                    "| (b) whole update under Wine, i686 program (box driver)",
+                                    "| (b) the same, program of abc1234"])
+        self.assertIn("| (b) the same, program of abc1234 | 2.00 | 2.00 to 2.00 | 2.00 |", text)
+        self.assertIn("| reference: dd bs=16M copy committed to the disk (conv=fsync) | 1.50 |",
+                      text)
+        # The verdicts stay those of the code under test.
+        self.assertIn("Splice time: 1.05 x floor", text)
 
 
 if __name__ == "__main__":

@@ -98,13 +98,19 @@ def seeds():
     # update length, fill bytes. In a plain run the calls are: 1 alloc head,
     # 2 open update, 3 read, 4 close, 5 alloc archive, 6 open archive,
     # 7 read, 8 read past the end, 9 close, 10 open for writing, 11-12 write
-    # head and tail, 13 close; then the write-back, if any.
+    # head and tail, 13 flush, 14 commit, 15 close; then the write-back, if
+    # any (16-20), and the rescued copy, if any (21 create, 22-25).
     fill = bytes(range(1, 200))
     s["splice"] = [bytes([a, h, r, f, m, u]) + fill for a, h, r, f, m, u in [
         (20, 6, 9, 0, 0, 6), (20, 6, 9, 0, 0, 5), (20, 6, 21, 0, 0, 6),
         (20, 6, 9, 0, 4 | (21 << 3), 6), (20, 6, 9, 10, 0, 6),
         (20, 6, 9, 11, 2, 6), (20, 6, 9, 12, 2, 6), (20, 6, 9, 13, 0, 6),
         (20, 6, 9, 11, 1, 6), (20, 0, 20, 0, 0, 0), (0, 0, 0, 0, 0, 0),
+        # The commit of the new archive fails once; a failure that persists
+        # on the archive's disk, with the copy's folder on another disk.
+        (20, 6, 9, 14, 0, 6), (20, 6, 9, 0x80 | 11, 1, 6), (20, 6, 9, 0x80 | 14, 3, 6),
+        # ... and the copy's own disk fails at its write or its close.
+        (20, 6, 9, 0x80 | 0x40 | 11, 1, 6), (20, 6, 9, 0x80 | 0x40 | 11, 1, 0x40 | 6),
     ]]
     return s
 

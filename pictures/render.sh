@@ -41,6 +41,12 @@ game=$work/wineprefix/drive_c/games/velkin
 archive=$game/pac/update1.ovp
 with_data=$work/cwd-with-data
 without_data=$work/cwd-without-data
+# Where a player keeps a downloaded update: the rescued copy is named by its
+# full path in a box, so the folder is one inside the prefix (drive C:).
+downloads=$work/wineprefix/drive_c/users/root/Downloads
+# The file size limit, in bytes, under which the updater runs for the
+# damaged-archive box.
+FSIZE_LIMIT=104857600
 
 fail() {
     echo "pictures: $*" >&2
@@ -83,6 +89,8 @@ xvfb_pid=""
 cleanup() {
     touch "$work/stop" 2>/dev/null || true
     wineserver -k >/dev/null 2>&1 || true
+    while mountpoint -q "$game/pac" 2>/dev/null; do umount "$game/pac" || break; done
+    rm -f "$downloads/update1.ovp.backup"
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
     rm -f "$archive" "$work"/*.png
 }
@@ -191,20 +199,32 @@ take_picture() {
 }
 
 # shoot CWD ANSWERS HOLD [NAME CAPTION]...
-# Runs the updater in CWD, answering its boxes with ANSWERS; the n-th box
+# Runs the updater in CWD (a Unix path, or a Windows one on drive C:),
+# answering its boxes with ANSWERS; the n-th box
 # must have the n-th CAPTION and is pictured as NAME.png (NAME "-": no
 # picture). HOLD is a file to keep open with read sharing only, or "".
 # No further box may come, and the program must end with exit code 0.
+# With FSIZE set, the driver and the updater it starts run with their file
+# size limited to FSIZE bytes (SIGXFSZ ignored, so a write past it fails).
 shoot() {
     cwd=$1 answers=$2 hold=$3
     shift 3
     rm -rf "$sync"
     mkdir -p "$sync"
     n=0
-    wine "$bin/pictures/shotdriver.exe" --sync "$(win "$sync")" --cwd "$(win "$cwd")" \
-        --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
-        ${hold:+--hold-shared "$(win "$hold")"} \
-        -- "$(win "$program_bin/updater/Updater.exe")" </dev/null >"$work/shotdriver.log" 2>&1 &
+    case $cwd in
+    C:*) windows_cwd=$cwd ;;
+    *) windows_cwd=$(win "$cwd") ;;
+    esac
+    limit=""
+    [ -z "${FSIZE:-}" ] || limit="prlimit --fsize=$FSIZE --"
+    (
+        [ -z "$limit" ] || trap '' XFSZ
+        exec $limit wine "$bin/pictures/shotdriver.exe" --sync "$(win "$sync")" --cwd "$windows_cwd" \
+            --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
+            ${hold:+--hold-shared "$(win "$hold")"} \
+            -- "$(win "$program_bin/updater/Updater.exe")"
+    ) </dev/null >"$work/shotdriver.log" 2>&1 &
     driver=$!
     while [ $# -gt 0 ]; do
         n=$((n + 1))
@@ -279,6 +299,34 @@ shoot "$with_data" "no" "" - "$CAP_UPDATE" 10-cancelled "中断"
 shoot "$with_data" "yes,yes" "$archive" - "$CAP_UPDATE" - "$CAP_UPDATE" 11-failed "失敗"
 [ "$(stat -c %s "$archive")" -eq $SIZE_V100 ] || fail "the failed update changed the archive"
 
+# The game's folder on a disk too small for the rewrite (its pac folder on a
+# tmpfs of 8 MiB, the archive sparse): neither the new archive nor the old
+# one written back fits, and the old one is saved beside the update data,
+# on another disk.
+mkdir -p "$downloads"
+cp "$with_data/pikusuna_update.dat" "$downloads/"
+rm -f "$downloads/update1.ovp.backup"
+mount -t tmpfs -o size=8m tmpfs "$game/pac" || fail "a tmpfs cannot be mounted on $game/pac"
+archive_of_size $SIZE_V100
+shoot 'C:\users\root\Downloads' "yes,yes" "" - "$CAP_UPDATE" - "$CAP_UPDATE" \
+    12-archive-rescued "失敗"
+[ "$(stat -c %s "$downloads/update1.ovp.backup")" -eq $SIZE_V100 ] ||
+    fail "the rescued copy is not the old archive's size"
+cmp -s -n $SIZE_V100 "$downloads/update1.ovp.backup" /dev/zero ||
+    fail "the rescued copy is not the old (sparse) archive"
+rm -f "$downloads/update1.ovp.backup"
+umount "$game/pac"
+
+# The updater's file size limited to 100 MiB: the new archive, the one
+# written back and the copy all stop there; the archive is damaged.
+archive_of_size $SIZE_V100
+FSIZE=$FSIZE_LIMIT
+shoot "$downloads" "yes,yes" "" - "$CAP_UPDATE" - "$CAP_UPDATE" 13-archive-damaged "失敗"
+FSIZE=
+[ "$(stat -c %s "$archive")" -eq $FSIZE_LIMIT ] || fail "the archive did not stop at the limit"
+[ ! -e "$downloads/update1.ovp.backup" ] || fail "a partial copy was left behind"
+
+archive_of_size $SIZE_V100
 shoot "$with_data" "yes,yes" "" 07-confirm-detected "$CAP_UPDATE" \
     08-confirm-start "$CAP_UPDATE" 09-success "完了"
 [ "$(stat -c %s "$archive")" -eq $SIZE_V101 ] || fail "the update did not give a 1.01 archive"

@@ -37,6 +37,27 @@ const char MSG_OUT_OF_MEMORY[] =
     "メモリが不足しているため、アップデートを適用できませんでした。\n"
     "他のアプリケーションを終了してから、もう一度実行してください。";
 
+// The copy's full path goes between these two (format_rescue_message).
+const char MSG_ARCHIVE_RESCUED[] =
+    "%s のデータファイル update1.ovp を更新できず、元に戻すこともできませんでした。\n"
+    "元のデータファイルは、アップデートファイルのあるフォルダに保存しました。\n\n";
+const char MSG_ARCHIVE_RESCUED_ACTION[] =
+    "\n\nこのファイルの名前を update1.ovp に変えて、ゲームをインストールしたフォルダの"
+    " pac フォルダにある update1.ovp と置き換えてください。";
+const char MSG_ARCHIVE_DAMAGED[] =
+    "%s のデータファイル update1.ovp を更新できず、元に戻すことも、"
+    "別の場所に保存することもできませんでした。\n"
+    "データファイルが壊れているため、このままではゲームが正しく動作しません。\n\n"
+    "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストールしてください。"
+    "元の状態に戻ります。";
+
+// The longest rescue text, the longest title-formatted copy path and the
+// terminator fit the message buffer ("%s" counts for the title's room).
+static_assert(sizeof(MSG_ARCHIVE_RESCUED) + sizeof(GAME_TITLE) + (RESCUE_PATH_BYTES - 1) +
+                      sizeof(MSG_ARCHIVE_RESCUED_ACTION) <=
+                  MESSAGE_BUFFER_BYTES,
+              "the rescue text holds every copy path that the splice accepts");
+
 const char CAP_UPDATE[] = "%s アップデート";
 const char CAPTION_ERROR[] = "エラー";
 const char CAPTION_ERROR_NO1[] = "エラー No.1";
@@ -62,6 +83,9 @@ const NamedText ALL_TEXTS[] = {
     NAMED(MSG_SUCCESS),
     NAMED(MSG_WRITE_FAILED),
     NAMED(MSG_OUT_OF_MEMORY),
+    NAMED(MSG_ARCHIVE_RESCUED),
+    NAMED(MSG_ARCHIVE_RESCUED_ACTION),
+    NAMED(MSG_ARCHIVE_DAMAGED),
     NAMED(CAP_UPDATE),
     NAMED(CAPTION_ERROR),
     NAMED(CAPTION_ERROR_NO1),

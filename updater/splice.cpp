@@ -4,13 +4,56 @@
 // writing, since that open truncates it and no copy exists anywhere else.
 #include "updater/updater.h"
 
+#include <cerrno>
 #include <cstdlib>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 static void* default_alloc(size_t size) { return malloc(size); }
 static void default_release(void* block) { free(block); }
 
+// Exclusive creation: fopen's "x" mode is not known to every msvcrt.dll the
+// program meets, _open's _O_EXCL is.
+static FILE* default_create(const char* path) {
+#ifdef _WIN32
+    const int fd = _open(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr)
+        _close(fd);
+#else
+    const int fd = open(path, O_CREAT | O_EXCL | O_WRONLY, 0666);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr)
+        close(fd);
+#endif
+    return file;
+}
+
+// Closing a file leaves its last bytes in the system's cache; a power cut,
+// or a full disk that the file system finds only when it writes the cache
+// out, can still lose them after fclose has succeeded.
+static int default_commit(FILE* file) {
+#ifdef _WIN32
+    return _commit(_fileno(file));
+#else
+    return fsync(fileno(file));
+#endif
+}
+
 static const SpliceIo DEFAULT_SPLICE_IO = {
-    default_alloc, default_release, fopen, fread, fwrite, fclose,
+    default_alloc, default_release, fopen,  default_create, fread,
+    fwrite,        fflush,          default_commit, fclose,
 };
 
 SpliceIo splice_io = DEFAULT_SPLICE_IO;
@@ -72,8 +115,23 @@ static bool read_file(const char* path, unsigned char* block, size_t length, boo
 enum WriteOutcome {
     WRITE_COMPLETE,
     WRITE_NOT_OPENED,  // the file was not opened, so it was not truncated either
-    WRITE_INCOMPLETE,  // opened (and truncated), but not all written and closed
+    WRITE_INCOMPLETE,  // opened (and truncated), but not all written, committed and closed
 };
+
+// Writes the pieces in order to an open file, then flushes the stream and
+// commits the file before closing it: only then are the bytes on the disk.
+// The file is closed whatever happens.
+static bool write_and_close(FILE* file, const unsigned char* first, size_t first_length,
+                            const unsigned char* second, size_t second_length) {
+    bool ok = write_whole(file, first, first_length) &&
+              write_whole(file, second, second_length) && splice_io.flush(file) == 0 &&
+              splice_io.commit(file) == 0;
+    // fclose releases the stream whatever it returns; its result tells whether
+    // the file was closed cleanly.
+    if (splice_io.close(file) != 0)
+        ok = false;
+    return ok;
+}
 
 // Writes the pieces in order to a file created (or truncated) at path.
 static WriteOutcome write_file(const char* path, const unsigned char* first, size_t first_length,
@@ -81,17 +139,73 @@ static WriteOutcome write_file(const char* path, const unsigned char* first, siz
     FILE* file = splice_io.open(path, "wb");
     if (file == nullptr)
         return WRITE_NOT_OPENED;
-    bool ok = write_whole(file, first, first_length) &&
-              write_whole(file, second, second_length);
-    // fclose releases the stream whatever it returns; its result tells whether
-    // the buffered last bytes reached the file.
-    if (splice_io.close(file) != 0)
-        ok = false;
-    return ok ? WRITE_COMPLETE : WRITE_INCOMPLETE;
+    return write_and_close(file, first, first_length, second, second_length)
+               ? WRITE_COMPLETE
+               : WRITE_INCOMPLETE;
+}
+
+// The full path of name, into out (RESCUE_PATH_BYTES); false when it does not
+// fit.
+static bool full_path(char (&out)[RESCUE_PATH_BYTES], const char* name) {
+#ifdef _WIN32
+    // _fullpath is GetFullPathNameA: relative names are taken from the
+    // current directory; it fails rather than cut a longer path.
+    return _fullpath(out, name, sizeof(out)) != nullptr;
+#else
+    // The native build (tests, fuzzing) takes an absolute name as it is.
+    if (name[0] == '/')
+        return compose_path(out, sizeof(out), "", name);
+    char cwd[RESCUE_PATH_BYTES];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr)
+        return false;
+    const int length = snprintf(out, sizeof(out), "%s/%s", cwd, name);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof(out)) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+#endif
+}
+
+// Writes block as a new file in folder under the first free rescue name, so
+// that the player keeps the old archive when it could not be written back.
+// Nothing is ever replaced; a copy that cannot be written whole is removed
+// again, as it would pass for the archive it is not. true with the copy's
+// full path in path.
+static bool save_copy(const char* folder, const unsigned char* block, size_t length,
+                      char (&path)[RESCUE_PATH_BYTES]) {
+    constexpr size_t NAME_BYTES = sizeof(RESCUE_NAME) + 2;  // up to two digits
+    static_assert(RESCUE_NAME_TRIES <= 99, "the number fits NAME_BYTES");
+    for (int n = 1; n <= RESCUE_NAME_TRIES; ++n) {
+        char name[NAME_BYTES];
+        char relative[RESCUE_PATH_BYTES];
+        const int name_length = n == 1 ? snprintf(name, sizeof(name), "%s", RESCUE_NAME)
+                                       : snprintf(name, sizeof(name), "%s%d", RESCUE_NAME, n);
+        if (name_length < 0 || static_cast<size_t>(name_length) >= sizeof(name))
+            break;
+        // The copy is opened by the full path that the player will be shown.
+        if (!compose_path(relative, sizeof(relative), folder, name) || !full_path(path, relative))
+            break;
+        errno = 0;
+        FILE* file = splice_io.create(path);
+        if (file == nullptr) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        if (write_and_close(file, block, length, nullptr, 0))
+            return true;
+        // Only a file of our own making is removed.
+        (void)remove(path);
+        break;
+    }
+    path[0] = '\0';
+    return false;
 }
 
 static SpliceResult splice_blocks(const char* archive_path, const char* update_path,
-                                  const SpliceLayout& layout, unsigned char* head) {
+                                  const SpliceLayout& layout, const char* rescue_folder,
+                                  unsigned char* head, char (&rescue_path)[RESCUE_PATH_BYTES]) {
     if (!read_file(update_path, head, layout.head_length, false))
         return SPLICE_UPDATE_DATA_UNREADABLE;
 
@@ -112,35 +226,50 @@ static SpliceResult splice_blocks(const char* archive_path, const char* update_p
         } else if (written == WRITE_INCOMPLETE) {
             // The archive may now be empty or half written, but its old
             // content is still whole in memory: write it back. If even that
-            // fails, the player is told the update failed; nothing more can
-            // be done without a copy on disk, which the program does not make.
-            result = write_file(archive_path, body, layout.archive_size, nullptr, 0) ==
-                             WRITE_COMPLETE
-                         ? SPLICE_WRITE_FAILED
-                         : SPLICE_RESTORE_FAILED;
+            // fails (a full disk, a file size limit), memory is the only
+            // place left that holds it, so it goes into a new file in the
+            // rescue folder, which is often on another drive.
+            if (write_file(archive_path, body, layout.archive_size, nullptr, 0) == WRITE_COMPLETE)
+                result = SPLICE_WRITE_FAILED;
+            else if (save_copy(rescue_folder, body, layout.archive_size, rescue_path))
+                result = SPLICE_ARCHIVE_RESCUED;
+            else
+                result = SPLICE_RESTORE_FAILED;
         }
     }
     splice_io.release(body);
     return result;
 }
 
-SpliceResult splice_files(const char* archive_path, const char* update_path,
-                          const SpliceLayout& layout) {
-    if (layout.replaced_length > layout.archive_size)
-        return SPLICE_ARCHIVE_UNREADABLE;
+SpliceOutcome splice_files(const char* archive_path, const char* update_path,
+                           const SpliceLayout& layout, const char* rescue_folder) {
+    SpliceOutcome outcome;
+    outcome.rescue_path[0] = '\0';
+    if (layout.replaced_length > layout.archive_size) {
+        outcome.result = SPLICE_ARCHIVE_UNREADABLE;
+        return outcome;
+    }
     unsigned char* head = static_cast<unsigned char*>(splice_io.alloc(layout.head_length));
-    if (head == nullptr)
-        return SPLICE_OUT_OF_MEMORY;
-    const SpliceResult result = splice_blocks(archive_path, update_path, layout, head);
+    if (head == nullptr) {
+        outcome.result = SPLICE_OUT_OF_MEMORY;
+        return outcome;
+    }
+    outcome.result = splice_blocks(archive_path, update_path, layout, rescue_folder, head,
+                                   outcome.rescue_path);
     splice_io.release(head);
-    return result;
+    return outcome;
 }
 
-SpliceResult splice_archive(const char* prefix) {
+SpliceOutcome splice_archive(const char* prefix) {
     char archive_path[COMPOSED_PATH_BYTES];
-    if (!compose_path(archive_path, sizeof(archive_path), prefix, ARCHIVE_RELATIVE_PATH))
-        return SPLICE_ARCHIVE_UNREADABLE;
-    return splice_files(archive_path, UPDATE_DATA_FILE, UPDATE_SPLICE_LAYOUT);
+    if (!compose_path(archive_path, sizeof(archive_path), prefix, ARCHIVE_RELATIVE_PATH)) {
+        SpliceOutcome outcome;
+        outcome.result = SPLICE_ARCHIVE_UNREADABLE;
+        outcome.rescue_path[0] = '\0';
+        return outcome;
+    }
+    // The copy goes where the update data lies: the current directory.
+    return splice_files(archive_path, UPDATE_DATA_FILE, UPDATE_SPLICE_LAYOUT, "");
 }
 
 ResultBox splice_result_box(SpliceResult result) {
@@ -154,8 +283,12 @@ ResultBox splice_result_box(SpliceResult result) {
     case SPLICE_ARCHIVE_UNREADABLE:
         return {MSG_ARCHIVE_BUSY, CAPTION_ERROR, true};
     case SPLICE_WRITE_FAILED:
-    case SPLICE_RESTORE_FAILED:
         break;
+    case SPLICE_ARCHIVE_RESCUED:
+        // The text with the copy's path comes from format_rescue_message.
+        return {MSG_ARCHIVE_RESCUED, CAPTION_FAILED, true};
+    case SPLICE_RESTORE_FAILED:
+        return {MSG_ARCHIVE_DAMAGED, CAPTION_FAILED, true};
     }
     return {MSG_WRITE_FAILED, CAPTION_FAILED, false};
 }

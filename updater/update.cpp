@@ -22,6 +22,26 @@ bool format_title_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* text
     return true;
 }
 
+bool format_rescue_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* rescue_path) {
+    // The path is copied, never printed as a format: a '%' in a folder name
+    // would otherwise be read as a conversion.
+    const void* end = memchr(rescue_path, '\0', RESCUE_PATH_BYTES);
+    if (end == nullptr || !format_title_message(buffer, MSG_ARCHIVE_RESCUED)) {
+        buffer[0] = '\0';
+        return false;
+    }
+    const size_t path_length = static_cast<size_t>(static_cast<const char*>(end) - rescue_path);
+    const size_t head_length = strlen(buffer);
+    const size_t action_length = strlen(MSG_ARCHIVE_RESCUED_ACTION);
+    if (path_length + action_length >= sizeof(buffer) - head_length) {
+        buffer[0] = '\0';
+        return false;
+    }
+    memcpy(buffer + head_length, rescue_path, path_length);
+    memcpy(buffer + head_length + path_length, MSG_ARCHIVE_RESCUED_ACTION, action_length + 1);
+    return true;
+}
+
 bool compose_path(char* out, size_t out_size, const char* prefix, const char* name) {
     if (out_size == 0)
         return false;

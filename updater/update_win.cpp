@@ -152,9 +152,18 @@ int run_update() {
     if (!confirm(MSG_CONFIRM_DETECTED) || !confirm(MSG_CONFIRM_START))
         return end_update(MSG_CANCELLED, CAPTION_CANCELLED, false);
 
-    // Stage 4: the splice, reported in exactly one box.
-    const SpliceResult result = splice_archive(prefix);
-    const ResultBox box = splice_result_box(result);
+    // Stage 4: the splice, reported in exactly one box, which comes only
+    // after the new archive is committed to the disk and closed.
+    const SpliceOutcome outcome = splice_archive(prefix);
+    const ResultBox box = splice_result_box(outcome.result);
+    // The rescue text always fits with the path that the splice accepts
+    // (messages.cpp asserts it); were it ever refused, the box below still
+    // says that the old archive is in the update data's folder.
+    if (outcome.result == SPLICE_ARCHIVE_RESCUED &&
+        format_rescue_message(message_buffer, outcome.rescue_path)) {
+        show_box(message_buffer, box.caption, MB_OK);
+        return -1;
+    }
     end_update(box.text, box.caption, box.title_in_text);
-    return result == SPLICE_DONE ? 0 : -1;
+    return outcome.result == SPLICE_DONE ? 0 : -1;
 }

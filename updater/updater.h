@@ -71,6 +71,13 @@ extern const char MSG_SUCCESS[];
 extern const char MSG_WRITE_FAILED[];
 // The splice could not get the memory for its two blocks.
 extern const char MSG_OUT_OF_MEMORY[];
+// Neither the new archive nor the old one could be written to the archive's
+// place; the old one was saved elsewhere. The copy's path goes between the
+// two texts (format_rescue_message).
+extern const char MSG_ARCHIVE_RESCUED[];
+extern const char MSG_ARCHIVE_RESCUED_ACTION[];
+// As above, and no copy could be saved either: the archive is damaged.
+extern const char MSG_ARCHIVE_DAMAGED[];
 
 extern const char CAP_UPDATE[];
 extern const char CAPTION_ERROR[];
@@ -136,14 +143,22 @@ bool measure_file_size(const char* path, int64_t* size);
 // ---- Archive splice ----
 
 // The file operations of the splice, routed through one table so that tests
-// can make a chosen allocation, read, write or close fail. The program never
-// changes it; splice_io_defaults() puts the C library's functions back.
+// can make a chosen allocation, read, write, flush, commit or close fail. The
+// program never changes it; splice_io_defaults() puts the C library's
+// functions back.
 struct SpliceIo {
     void* (*alloc)(size_t size);
     void (*release)(void* block);
     FILE* (*open)(const char* path, const char* mode);
+    // Opens a file that does not exist yet for binary writing; null when it
+    // exists (errno EEXIST) or cannot be created. Never replaces a file.
+    FILE* (*create)(const char* path);
     size_t (*read)(void* buffer, size_t size, size_t count, FILE* file);
     size_t (*write)(const void* buffer, size_t size, size_t count, FILE* file);
+    int (*flush)(FILE* file);
+    // Hands the file's written bytes to the disk (_commit, which is
+    // FlushFileBuffers, on Windows; fsync elsewhere): 0 once they are there.
+    int (*commit)(FILE* file);
     int (*close)(FILE* file);
 };
 extern SpliceIo splice_io;
@@ -154,12 +169,14 @@ void splice_io_defaults();
 constexpr size_t SPLICE_CHUNK_BYTES = size_t{16} * 1024 * 1024;
 
 enum SpliceResult : int {
-    SPLICE_DONE,                 // the new archive is written and closed
+    SPLICE_DONE,                 // the new archive is written, committed and closed
     SPLICE_OUT_OF_MEMORY,        // a block could not be allocated; nothing written
     SPLICE_UPDATE_DATA_UNREADABLE,  // missing, short or unreadable; nothing written
     SPLICE_ARCHIVE_UNREADABLE,   // not readable whole as measured; nothing written
     SPLICE_WRITE_FAILED,         // not opened for writing, or written back as it was
-    SPLICE_RESTORE_FAILED,       // a write failed and so did writing the old archive back
+    SPLICE_ARCHIVE_RESCUED,      // neither written nor written back; the old archive
+                                 // was saved as a new file (SpliceOutcome::rescue_path)
+    SPLICE_RESTORE_FAILED,       // neither written nor written back nor saved elsewhere
 };
 
 // The lengths of one splice: the new file is the first head_length bytes of
@@ -175,14 +192,34 @@ constexpr SpliceLayout UPDATE_SPLICE_LAYOUT = {
     static_cast<size_t>(REPLACED_HEAD_LENGTH),
 };
 
+// The old archive, when it could be neither replaced nor written back, is
+// saved under the first of these names that does not exist yet: RESCUE_NAME,
+// then RESCUE_NAME followed by 2, 3, ... RESCUE_NAME_TRIES.
+constexpr const char RESCUE_NAME[] = "update1.ovp.backup";
+constexpr int RESCUE_NAME_TRIES = 9;
+// The longest full path of the saved copy, terminator included: a Windows
+// path of MAX_PATH (260) bytes at most. A longer one could not be opened by
+// its name anyway, so no copy is made there.
+constexpr size_t RESCUE_PATH_BYTES = 261;
+
+struct SpliceOutcome {
+    SpliceResult result;
+    // The full path of the saved copy for SPLICE_ARCHIVE_RESCUED, else empty.
+    char rescue_path[RESCUE_PATH_BYTES];
+};
+
 // Splices update_path into archive_path by layout. Nothing is written unless
-// both sources were read whole; a failed write puts the old archive back.
-SpliceResult splice_files(const char* archive_path, const char* update_path,
-                          const SpliceLayout& layout);
+// both sources were read whole; the new archive counts as written only once
+// it is flushed, committed to the disk and closed. A failed write puts the
+// old archive back; if that fails too, the old archive is written as a new
+// file into rescue_folder (a prefix such as "dir\\", or "" for the current
+// directory).
+SpliceOutcome splice_files(const char* archive_path, const char* update_path,
+                           const SpliceLayout& layout, const char* rescue_folder);
 
 // The splice of this update: prefix + ARCHIVE_RELATIVE_PATH with
-// UPDATE_DATA_FILE from the current directory.
-SpliceResult splice_archive(const char* prefix);
+// UPDATE_DATA_FILE from the current directory, which also takes the copy.
+SpliceOutcome splice_archive(const char* prefix);
 
 // The one message box that reports a splice result.
 struct ResultBox {
@@ -191,6 +228,13 @@ struct ResultBox {
     bool title_in_text;  // the text is formatted with the title
 };
 ResultBox splice_result_box(SpliceResult result);
+
+// The text of SPLICE_ARCHIVE_RESCUED: MSG_ARCHIVE_RESCUED formatted with the
+// title, the copy's path, then MSG_ARCHIVE_RESCUED_ACTION. The path is
+// inserted as it is (never read as a format). false, with the empty string in
+// buffer, when the path is RESCUE_PATH_BYTES or longer; every shorter path
+// fits.
+bool format_rescue_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* rescue_path);
 
 // ---- The procedure (Windows only) ----
 

@@ -46,6 +46,18 @@ EXPECTED = {
     "MSG_SUCCESS": "アップデート成功しました。",
     "MSG_WRITE_FAILED":
         "ファイルが適用出来ませんでした。\n\n読み取り専用属性になっている可能性があります。",
+    "MSG_ARCHIVE_RESCUED":
+        "%s のデータファイル update1.ovp を更新できず、元に戻すこともできませんでした。\n"
+        "元のデータファイルは、アップデートファイルのあるフォルダに保存しました。\n\n",
+    "MSG_ARCHIVE_RESCUED_ACTION":
+        "\n\nこのファイルの名前を update1.ovp に変えて、ゲームをインストールしたフォルダの"
+        " pac フォルダにある update1.ovp と置き換えてください。",
+    "MSG_ARCHIVE_DAMAGED":
+        "%s のデータファイル update1.ovp を更新できず、元に戻すことも、"
+        "別の場所に保存することもできませんでした。\n"
+        "データファイルが壊れているため、このままではゲームが正しく動作しません。\n\n"
+        "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストールしてください。"
+        "元の状態に戻ります。",
     "CAP_UPDATE": "%s アップデート",
     "CAPTION_ERROR": "エラー",
     "CAPTION_ERROR_NO1": "エラー No.1",
@@ -68,6 +80,13 @@ TRAIL_5C = {
     "MSG_CONFIRM_START": ["十", "表"],     # 8F 5C, 95 5C
     "MSG_WRITE_FAILED": ["能"],
 }
+
+
+# The rescued-copy box: the first text formatted with the title, the copy's
+# full path, then the second text, all in the program's 1024-byte message
+# buffer with its terminator. The path is a Windows path of at most 260 bytes.
+MESSAGE_BUFFER_BYTES = 1024
+LONGEST_COPY_PATH_BYTES = 260
 
 
 def trail_5c_in_words(text):
@@ -138,6 +157,13 @@ class MessageTexts(unittest.TestCase):
                 self.assertNotIn("\r", text, "error texts break lines with \\n alone")
                 self.assertNotIn("%", text, "shown unformatted, so no placeholder")
                 self.assertTrue(any(ord(c) > 0x3000 for c in text), "not Japanese: %r" % text)
+
+    def test_rescue_box_fits_the_buffer_with_the_longest_copy_path(self):
+        head = self.texts["MSG_ARCHIVE_RESCUED"].replace(b"%s", TITLE.encode("cp932"), 1)
+        action = self.texts["MSG_ARCHIVE_RESCUED_ACTION"]
+        self.assertNotIn(b"%", head + action)
+        used = len(head) + LONGEST_COPY_PATH_BYTES + len(action) + 1
+        self.assertLessEqual(used, MESSAGE_BUFFER_BYTES)
 
     def test_trail_byte_5c_characters_in_place(self):
         seen_any = False

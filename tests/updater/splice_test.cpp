@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -44,21 +48,25 @@ Bytes read_bytes(const std::string& path) {
 
 // ---- Fault injection through splice_io ----
 
-enum Op { ALLOC, OPEN, READ, WRITE, CLOSE, OP_COUNT };
-const char* const kOpNames[] = {"alloc", "open", "read", "write", "close"};
+enum Op { ALLOC, OPEN, CREATE, READ, WRITE, FLUSH, COMMIT, CLOSE, OP_COUNT };
+const char* const kOpNames[] = {"alloc", "open",  "create", "read",
+                                "write", "flush", "commit", "close"};
 
 struct Fault {
     Op op;
     int call;  // 1-based number of the call of that kind that fails
 };
 
+SpliceIo g_real;  // the program's own operations, which the fakes call
 int g_calls[OP_COUNT];
+std::vector<Op> g_log;  // every file call, in order
 std::vector<Fault> g_faults;
 int g_open_files;
 size_t g_largest_transfer;
 
 bool should_fail(Op op) {
     const int call = ++g_calls[op];
+    g_log.push_back(op);
     for (const Fault& f : g_faults)
         if (f.op == op && f.call == call)
             return true;
@@ -73,6 +81,17 @@ FILE* fake_open(const char* path, const char* mode) {
     if (should_fail(OPEN))
         return nullptr;
     FILE* f = fopen(path, mode);
+    if (f != nullptr)
+        ++g_open_files;
+    return f;
+}
+
+FILE* fake_create(const char* path) {
+    if (should_fail(CREATE)) {
+        errno = EIO;
+        return nullptr;
+    }
+    FILE* f = g_real.create(path);
     if (f != nullptr)
         ++g_open_files;
     return f;
@@ -100,6 +119,18 @@ size_t fake_write(const void* buffer, size_t size, size_t count, FILE* file) {
     return fwrite(buffer, size, count, file);
 }
 
+int fake_flush(FILE* file) {
+    const int rc = fflush(file);
+    return should_fail(FLUSH) ? EOF : rc;
+}
+
+// A failed commit: the bytes were written but are not known to be on the
+// disk.
+int fake_commit(FILE* file) {
+    const int rc = g_real.commit(file);
+    return should_fail(COMMIT) ? -1 : rc;
+}
+
 int fake_close(FILE* file) {
     --g_open_files;
     const int rc = fclose(file);
@@ -114,27 +145,70 @@ protected:
         dir_ = dir_template;
         archive_ = dir_ + "/update1.ovp";
         update_ = dir_ + "/pikusuna_update.dat";
-        memset(g_calls, 0, sizeof(g_calls));
-        g_faults.clear();
-        g_open_files = 0;
+        rescue_ = dir_ + "/work/";
+        ASSERT_EQ(0, mkdir(rescue_.c_str(), 0777));
+        reset_calls();
         g_largest_transfer = 0;
+        splice_io_defaults();
+        g_real = splice_io;
         splice_io.alloc = fake_alloc;
         splice_io.open = fake_open;
+        splice_io.create = fake_create;
         splice_io.read = fake_read;
         splice_io.write = fake_write;
+        splice_io.flush = fake_flush;
+        splice_io.commit = fake_commit;
         splice_io.close = fake_close;
     }
 
     void TearDown() override {
         splice_io_defaults();
+        clear_rescue_folder();
+        rmdir(rescue_.c_str());
         unlink(archive_.c_str());
         unlink(update_.c_str());
         rmdir(dir_.c_str());
     }
 
+    static void reset_calls() {
+        memset(g_calls, 0, sizeof(g_calls));
+        g_log.clear();
+        g_faults.clear();
+        g_open_files = 0;
+    }
+
+    // The names in the rescue folder, sorted.
+    std::vector<std::string> rescue_folder_names() const {
+        std::vector<std::string> names;
+        DIR* dir = opendir(rescue_.c_str());
+        if (dir == nullptr)
+            return names;
+        while (const dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void clear_rescue_folder() const {
+        for (const std::string& name : rescue_folder_names())
+            unlink((rescue_ + name).c_str());
+    }
+
+    SpliceResult splice(const SpliceLayout& layout) {
+        const SpliceOutcome outcome =
+            splice_files(archive_.c_str(), update_.c_str(), layout, rescue_.c_str());
+        rescue_path_ = outcome.rescue_path;
+        return outcome.result;
+    }
+
     std::string dir_;
     std::string archive_;
     std::string update_;
+    std::string rescue_;  // the folder that takes a rescued copy, with its '/'
+    std::string rescue_path_;
 };
 
 // A small layout with the real one's shape: the new head is shorter than the
@@ -155,15 +229,28 @@ TEST_F(SpliceTest, WritesTheUpdateHeadThenTheOldTail) {
     write_bytes(archive_, archive);
     write_bytes(update_, update);
 
-    EXPECT_EQ(SPLICE_DONE, splice_files(archive_.c_str(), update_.c_str(), kSmall));
+    EXPECT_EQ(SPLICE_DONE, splice(kSmall));
     const Bytes result = read_bytes(archive_);
     ASSERT_EQ(kSmall.archive_size - kSmall.replaced_length + kSmall.head_length, result.size());
     EXPECT_TRUE(result == spliced(update, archive, kSmall));
     EXPECT_EQ(0, g_open_files);
+    // The new archive is flushed and committed before it is closed, and that
+    // close is the last thing done; no copy is made.
+    const std::vector<Op> last(g_log.end() - 4, g_log.end());
+    EXPECT_TRUE((last == std::vector<Op>{WRITE, FLUSH, COMMIT, CLOSE}));
+    EXPECT_EQ(1, g_calls[COMMIT]);
+    EXPECT_EQ(0, g_calls[CREATE]);
+    EXPECT_TRUE(rescue_folder_names().empty());
+    EXPECT_EQ("", rescue_path_);
 }
 
 // What the archive holds after a failed splice.
-enum After { UNCHANGED, SPLICED, RESTORED };
+enum After {
+    UNCHANGED,
+    SPLICED,
+    RESTORED,
+    UNKNOWN,  // neither content can be promised: the box must not claim one
+};
 
 struct FaultCase {
     const char* name;
@@ -172,12 +259,13 @@ struct FaultCase {
     After after;
 };
 
-TEST_F(SpliceTest, EveryFailureLeavesTheArchiveWholeAndIsReported) {
+TEST_F(SpliceTest, EveryFailureLeavesTheOldArchiveWholeSomewhereAndIsReported) {
     // Calls in a run: alloc 1 head, 2 body; open 1 update, 2 archive "rb",
-    // 3 archive "wb", 4 archive "wb" again to restore; read 1 update,
+    // 3 archive "wb", 4 archive "wb" again to write it back; read 1 update,
     // 2 archive, 3 the probe for bytes past the measured end; write 1 head,
-    // 2 tail (skipped when the head fails), then the restore; close in the
-    // order of the opens.
+    // 2 tail (skipped when the head fails), then the write-back, then the
+    // copy; flush, commit and close in the order of the writes; create 1 the
+    // copy in the rescue folder.
     const FaultCase cases[] = {
         {"head block not allocated", {{ALLOC, 1}}, SPLICE_OUT_OF_MEMORY, UNCHANGED},
         {"body block not allocated", {{ALLOC, 2}}, SPLICE_OUT_OF_MEMORY, UNCHANGED},
@@ -188,10 +276,25 @@ TEST_F(SpliceTest, EveryFailureLeavesTheArchiveWholeAndIsReported) {
         {"archive not opened for writing", {{OPEN, 3}}, SPLICE_WRITE_FAILED, UNCHANGED},
         {"head write fails", {{WRITE, 1}}, SPLICE_WRITE_FAILED, RESTORED},
         {"tail write fails", {{WRITE, 2}}, SPLICE_WRITE_FAILED, RESTORED},
+        {"flush after writing fails", {{FLUSH, 1}}, SPLICE_WRITE_FAILED, RESTORED},
+        // Everything written, but not known to be on the disk: never "done".
+        {"commit after writing fails", {{COMMIT, 1}}, SPLICE_WRITE_FAILED, RESTORED},
         {"close after writing fails", {{CLOSE, 3}}, SPLICE_WRITE_FAILED, RESTORED},
-        {"restore cannot open", {{WRITE, 2}, {OPEN, 4}}, SPLICE_RESTORE_FAILED, UNCHANGED},
-        {"restore write fails", {{WRITE, 1}, {WRITE, 2}}, SPLICE_RESTORE_FAILED, UNCHANGED},
-        {"restore close fails", {{CLOSE, 3}, {CLOSE, 4}}, SPLICE_RESTORE_FAILED, RESTORED},
+        // The write-back fails as well: the old archive goes to a new file.
+        {"write-back cannot open", {{WRITE, 2}, {OPEN, 4}}, SPLICE_ARCHIVE_RESCUED, UNKNOWN},
+        {"write-back write fails", {{WRITE, 1}, {WRITE, 2}}, SPLICE_ARCHIVE_RESCUED, UNKNOWN},
+        {"write-back flush fails", {{FLUSH, 1}, {FLUSH, 2}}, SPLICE_ARCHIVE_RESCUED, UNKNOWN},
+        {"write-back commit fails", {{COMMIT, 1}, {COMMIT, 2}}, SPLICE_ARCHIVE_RESCUED, UNKNOWN},
+        {"write-back close fails", {{CLOSE, 3}, {CLOSE, 4}}, SPLICE_ARCHIVE_RESCUED, UNKNOWN},
+        // And so does the copy: nothing is left that passes for the archive.
+        {"copy cannot be created", {{WRITE, 1}, {WRITE, 2}, {CREATE, 1}}, SPLICE_RESTORE_FAILED,
+         UNKNOWN},
+        {"copy write fails", {{WRITE, 1}, {WRITE, 2}, {WRITE, 3}}, SPLICE_RESTORE_FAILED,
+         UNKNOWN},
+        {"copy commit fails", {{COMMIT, 1}, {COMMIT, 2}, {COMMIT, 3}}, SPLICE_RESTORE_FAILED,
+         UNKNOWN},
+        {"copy close fails", {{CLOSE, 3}, {CLOSE, 4}, {CLOSE, 5}}, SPLICE_RESTORE_FAILED,
+         UNKNOWN},
         // Closing a file that was read whole loses nothing.
         {"close after reading the update fails", {{CLOSE, 1}}, SPLICE_DONE, SPLICED},
     };
@@ -201,11 +304,11 @@ TEST_F(SpliceTest, EveryFailureLeavesTheArchiveWholeAndIsReported) {
         const Bytes update = pattern(kSmall.head_length, 4);
         write_bytes(archive_, archive);
         write_bytes(update_, update);
-        memset(g_calls, 0, sizeof(g_calls));
+        clear_rescue_folder();
+        reset_calls();
         g_faults = c.faults;
-        g_open_files = 0;
 
-        EXPECT_EQ(c.result, splice_files(archive_.c_str(), update_.c_str(), kSmall));
+        EXPECT_EQ(c.result, splice(kSmall));
         EXPECT_EQ(0, g_open_files) << "a file was left open";
         for (const Fault& f : c.faults)
             EXPECT_GE(g_calls[f.op], f.call) << kOpNames[f.op] << " " << f.call << " never ran";
@@ -217,16 +320,126 @@ TEST_F(SpliceTest, EveryFailureLeavesTheArchiveWholeAndIsReported) {
             // Written back from memory: byte for byte the old archive.
             EXPECT_GE(g_calls[OPEN], 4);
             EXPECT_TRUE(result == archive) << result.size() << " bytes";
-        } else if (c.result == SPLICE_RESTORE_FAILED) {
-            // The restore could not finish: the splice must not claim either
-            // content, and the old archive was not left as it was.
-            EXPECT_FALSE(result == archive);
-            EXPECT_FALSE(result == spliced(update, archive, kSmall));
-        } else {
+        } else if (c.after == UNCHANGED) {
             EXPECT_TRUE(result == archive) << result.size() << " bytes";
             EXPECT_LE(g_calls[OPEN], 3) << "the archive was opened again for writing";
         }
+
+        // A copy exists exactly when the result says so, and it is the old
+        // archive, committed, under the first rescue name.
+        const std::vector<std::string> names = rescue_folder_names();
+        if (c.result == SPLICE_ARCHIVE_RESCUED) {
+            ASSERT_EQ(std::vector<std::string>{RESCUE_NAME}, names);
+            EXPECT_EQ(rescue_ + RESCUE_NAME, rescue_path_);
+            EXPECT_TRUE(read_bytes(rescue_path_) == archive);
+            ASSERT_GE(g_log.size(), 3u);
+            const std::vector<Op> last(g_log.end() - 3, g_log.end());
+            EXPECT_TRUE((last == std::vector<Op>{FLUSH, COMMIT, CLOSE})) << "copy not committed";
+        } else {
+            EXPECT_TRUE(names.empty()) << names.size() << " files, first " << names[0];
+            EXPECT_EQ("", rescue_path_);
+        }
     }
+}
+
+// The copy never replaces a file: it takes the first free name, and where
+// there is none, or no folder to hold it, there is no copy.
+TEST_F(SpliceTest, CopyTakesTheFirstFreeNameAndReplacesNothing) {
+    const struct {
+        const char* name;
+        int taken;             // RESCUE_NAME, then RESCUE_NAME + "2", ... exist
+        bool folder_exists;
+        SpliceResult result;
+        const char* copy_name;
+    } cases[] = {
+        {"no earlier copy", 0, true, SPLICE_ARCHIVE_RESCUED, RESCUE_NAME},
+        {"two earlier copies", 2, true, SPLICE_ARCHIVE_RESCUED, "update1.ovp.backup3"},
+        {"all but the last name taken", RESCUE_NAME_TRIES - 1, true, SPLICE_ARCHIVE_RESCUED,
+         "update1.ovp.backup9"},
+        {"every name taken", RESCUE_NAME_TRIES, true, SPLICE_RESTORE_FAILED, nullptr},
+        {"folder missing", 0, false, SPLICE_RESTORE_FAILED, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes archive = pattern(kSmall.archive_size, 8);
+        write_bytes(archive_, archive);
+        write_bytes(update_, pattern(kSmall.head_length, 9));
+        clear_rescue_folder();
+        std::vector<std::string> earlier;
+        for (int n = 1; n <= c.taken; ++n) {
+            earlier.push_back(n == 1 ? RESCUE_NAME : RESCUE_NAME + std::to_string(n));
+            write_bytes(rescue_ + earlier.back(), pattern(10, 100 + static_cast<unsigned>(n)));
+        }
+        if (!c.folder_exists) {
+            ASSERT_EQ(0, rmdir(rescue_.c_str()));
+        }
+        reset_calls();
+        g_faults = {{WRITE, 1}, {WRITE, 2}};
+
+        EXPECT_EQ(c.result, splice(kSmall));
+        EXPECT_EQ(0, g_open_files);
+        for (size_t i = 0; i < earlier.size(); ++i)
+            EXPECT_TRUE(read_bytes(rescue_ + earlier[i]) ==
+                        pattern(10, 100 + static_cast<unsigned>(i + 1)))
+                << earlier[i] << " was changed";
+        std::vector<std::string> expected = earlier;
+        if (c.copy_name != nullptr) {
+            EXPECT_EQ(rescue_ + c.copy_name, rescue_path_);
+            EXPECT_TRUE(read_bytes(rescue_path_) == archive);
+            expected.push_back(c.copy_name);
+            std::sort(expected.begin(), expected.end());
+        } else {
+            EXPECT_EQ("", rescue_path_);
+        }
+        EXPECT_EQ(expected, rescue_folder_names());
+        if (!c.folder_exists) {
+            ASSERT_EQ(0, mkdir(rescue_.c_str(), 0777));
+        }
+    }
+}
+
+// The copy's full path must fit the box and be openable by that name: a
+// longer one is refused before anything is created.
+TEST_F(SpliceTest, CopyPathLongerThanAWindowsPathIsRefused) {
+    // Nested folders so that the copy's full path is exactly 260 bytes, then
+    // one byte more.
+    const size_t name_length = sizeof(RESCUE_NAME) - 1;
+    std::string folder = rescue_;
+    std::vector<std::string> made;
+    while (folder.size() + name_length < RESCUE_PATH_BYTES - 1 - 100) {
+        folder += std::string(99, 'f') + "/";
+        made.push_back(folder);
+    }
+    const size_t last = RESCUE_PATH_BYTES - 1 - name_length - folder.size() - 1;
+    folder += std::string(last, 'g') + "/";
+    made.push_back(folder);
+    for (const std::string& dir : made)
+        ASSERT_EQ(0, mkdir(dir.c_str(), 0777)) << dir;
+    ASSERT_EQ(RESCUE_PATH_BYTES - 1, folder.size() + name_length);
+
+    const Bytes archive = pattern(kSmall.archive_size, 10);
+    write_bytes(update_, pattern(kSmall.head_length, 11));
+    for (const bool too_long : {false, true}) {
+        SCOPED_TRACE(too_long ? "261 bytes" : "260 bytes");
+        const std::string rescue_folder = too_long ? folder + "/" : folder;
+        write_bytes(archive_, archive);
+        reset_calls();
+        g_faults = {{WRITE, 1}, {WRITE, 2}};
+        const SpliceOutcome outcome =
+            splice_files(archive_.c_str(), update_.c_str(), kSmall, rescue_folder.c_str());
+        if (too_long) {
+            EXPECT_EQ(SPLICE_RESTORE_FAILED, outcome.result);
+            EXPECT_EQ(0, g_calls[CREATE]);
+            EXPECT_STREQ("", outcome.rescue_path);
+        } else {
+            EXPECT_EQ(SPLICE_ARCHIVE_RESCUED, outcome.result);
+            EXPECT_EQ(folder + RESCUE_NAME, outcome.rescue_path);
+            EXPECT_TRUE(read_bytes(outcome.rescue_path) == archive);
+            unlink(outcome.rescue_path);
+        }
+    }
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        rmdir(it->c_str());
 }
 
 TEST_F(SpliceTest, SourcesThatDoNotMatchTheLayoutAreNotSpliced) {
@@ -253,7 +466,7 @@ TEST_F(SpliceTest, SourcesThatDoNotMatchTheLayoutAreNotSpliced) {
         unlink(update_.c_str());
         if (c.update_exists)
             write_bytes(update_, pattern(c.update_length, 6));
-        EXPECT_EQ(c.result, splice_files(archive_.c_str(), update_.c_str(), kSmall));
+        EXPECT_EQ(c.result, splice(kSmall));
         EXPECT_TRUE(read_bytes(archive_) == archive);
     }
 }
@@ -280,7 +493,7 @@ TEST_F(SpliceTest, RealSizeArchiveMovesInBoundedPiecesWithTheSeamAtItsPlace) {
     const Bytes update = pattern(static_cast<size_t>(UPDATE_HEAD_LENGTH), 7);
     write_bytes(update_, update);
 
-    ASSERT_EQ(SPLICE_DONE, splice_files(archive_.c_str(), update_.c_str(), UPDATE_SPLICE_LAYOUT));
+    ASSERT_EQ(SPLICE_DONE, splice(UPDATE_SPLICE_LAYOUT));
     EXPECT_LE(g_largest_transfer, SPLICE_CHUNK_BYTES);
     // 609 MiB in pieces of at most 16 MiB.
     EXPECT_GE(g_calls[READ], static_cast<int>(ARCHIVE_SIZE_V100 / SPLICE_CHUNK_BYTES) + 1);
@@ -346,7 +559,8 @@ TEST(SpliceResultBox, EachResultHasItsOneBox) {
         {SPLICE_UPDATE_DATA_UNREADABLE, MSG_UPDATE_DATA_MISSING, CAPTION_ERROR, false},
         {SPLICE_ARCHIVE_UNREADABLE, MSG_ARCHIVE_BUSY, CAPTION_ERROR, true},
         {SPLICE_WRITE_FAILED, MSG_WRITE_FAILED, CAPTION_FAILED, false},
-        {SPLICE_RESTORE_FAILED, MSG_WRITE_FAILED, CAPTION_FAILED, false},
+        {SPLICE_ARCHIVE_RESCUED, MSG_ARCHIVE_RESCUED, CAPTION_FAILED, true},
+        {SPLICE_RESTORE_FAILED, MSG_ARCHIVE_DAMAGED, CAPTION_FAILED, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.result);

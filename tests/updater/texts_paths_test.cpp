@@ -68,6 +68,42 @@ TEST(FormatTitleMessage, RefusesAResultThatDoesNotFitInsteadOfCuttingIt) {
     EXPECT_EQ(MESSAGE_BUFFER_BYTES - 1, strlen(buffer));
 }
 
+TEST(FormatRescueMessage, InsertsTheCopyPathVerbatimBetweenTheTwoTexts) {
+    char head[MESSAGE_BUFFER_BYTES];
+    ASSERT_TRUE(format_title_message(head, MSG_ARCHIVE_RESCUED));
+    // 130 times 表 (95 5C): the longest path that the splice accepts, made of
+    // double-byte characters whose trail byte is a backslash.
+    std::string longest;
+    for (int i = 0; i < 130; ++i)
+        longest += "\x95\x5C";
+    ASSERT_EQ(RESCUE_PATH_BYTES - 1, longest.size());
+    const struct {
+        const char* name;
+        std::string path;
+        bool fits;
+    } cases[] = {
+        {"longest path", longest, true},
+        {"path holding printf conversions", "C:\\100%s%n%\\update1.ovp.backup", true},
+        {"empty path", "", true},
+        // Not terminated within RESCUE_PATH_BYTES: more than a path.
+        {"one byte too long", longest + "a", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct {
+            char buffer[MESSAGE_BUFFER_BYTES];
+            char canary[16];
+        } out;
+        memset(&out, 0xBD, sizeof(out));
+        EXPECT_EQ(c.fits, format_rescue_message(out.buffer, c.path.c_str()));
+        const std::string expected =
+            c.fits ? std::string(head) + c.path + MSG_ARCHIVE_RESCUED_ACTION : std::string();
+        EXPECT_EQ(expected, std::string(out.buffer)) << escaped(out.buffer);
+        for (char byte : out.canary)
+            ASSERT_EQ('\xBD', byte) << "written past the message buffer";
+    }
+}
+
 TEST(MessageTexts, LineBreaksAreStoredAsTheBoxesShowThem) {
     // The two confirmations break lines with CR LF, everything else with LF
     // alone.
@@ -112,7 +148,8 @@ TEST(MessageTexts, TableNamesEveryTextOnce) {
         "GAME_TITLE", "MSG_NOT_INSTALLED", "MSG_GAME_RUNNING", "MSG_ARCHIVE_BUSY",
         "MSG_UPDATE_DATA_MISSING", "MSG_PATCH_MISSING", "MSG_ALREADY_APPLIED",
         "MSG_CONFIRM_DETECTED", "MSG_CONFIRM_START", "MSG_CANCELLED", "MSG_SUCCESS",
-        "MSG_WRITE_FAILED", "MSG_OUT_OF_MEMORY", "CAP_UPDATE", "CAPTION_ERROR",
+        "MSG_WRITE_FAILED", "MSG_OUT_OF_MEMORY", "MSG_ARCHIVE_RESCUED",
+        "MSG_ARCHIVE_RESCUED_ACTION", "MSG_ARCHIVE_DAMAGED", "CAP_UPDATE", "CAPTION_ERROR",
         "CAPTION_ERROR_NO1", "CAPTION_ERROR_NO2", "CAPTION_ERROR_NO3",
         "CAPTION_CANCELLED", "CAPTION_DONE", "CAPTION_FAILED",
     };
