@@ -85,7 +85,7 @@ class MainTest(unittest.TestCase):
     def test_compared_commit_gets_its_rows_after_each_own_row(self):
         lines = self.lines("1.05", 624500) + ["splice-compare 0.80 624000",
                                               "wine-compare 2.00 1000",
-                                              "committed 1.50 2000"]
+                                              "cached 1.50 2000"]
         status, text = self.render(lines, ["abc1234"])
         self.assertEqual(status, 0)
         rows = [row.split(" | ")[0] for row in text.splitlines() if row.startswith("| (")]
@@ -94,7 +94,7 @@ class MainTest(unittest.TestCase):
                                     "| (b) whole update under Wine, i686 program (box driver)",
                                     "| (b) the same, program of abc1234"])
         self.assertIn("| (b) the same, program of abc1234 | 2.00 | 2.00 to 2.00 | 2.00 |", text)
-        self.assertIn("| reference: dd bs=16M copy committed to the disk (conv=fsync) | 1.50 |",
+        self.assertIn("| reference: dd bs=16M copy left in the page cache (no fsync) | 1.50 |",
                       text)
         # The verdicts stay those of the code under test.
         self.assertIn("Splice time: 1.05 x floor", text)
