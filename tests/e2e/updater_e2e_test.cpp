@@ -105,6 +105,15 @@ constexpr DWORD SPLICE_RUN_TIMEOUT_MS = 300000;
 
 std::string build_path(const char* unix_path) { return windows_path(unix_path); }
 
+// The program under test: this build's Updater.exe, or the file named by
+// E2E_UPDATER_UNDER_TEST (a Unix path), such as the same program signed.
+std::string updater_exe() {
+    char path[MAX_PATH + 1];
+    const DWORD n = GetEnvironmentVariableA("E2E_UPDATER_UNDER_TEST", path, sizeof path);
+    if (n > 0 && n < sizeof path) return windows_path(path);
+    return build_path(E2E_UPDATER_EXE);
+}
+
 // ---- The fixture: one scratch folder per test, the registry key removed ----
 
 // Members are public so that the tables of set-up steps below can reach them.
@@ -161,7 +170,7 @@ public:
                              DWORD timeout_ms = RUN_TIMEOUT_MS) {
         BoxScript script;
         EXPECT_TRUE(parse_box_script(answers, &script)) << answers;
-        std::string exe = program.empty() ? build_path(E2E_UPDATER_EXE) : program;
+        std::string exe = program.empty() ? updater_exe() : program;
         std::string dir = cwd.empty() ? work_ : cwd;
         run_with_boxes(exe.c_str(), args, dir.c_str(), &script, timeout_ms, &transcript_);
         return transcript_;
@@ -288,7 +297,7 @@ TEST_F(UpdaterE2e, DirValueOf260BytesIsTakenAnd261Refused) {
 TEST_F(UpdaterE2e, SecondCopyLeavesSilentlyWhileFirstShowsABox) {
     install(SIZE_V100);
     put_update_data(UPDATE_LENGTH);
-    std::string exe = build_path(E2E_UPDATER_EXE);
+    std::string exe = updater_exe();
 
     RunningProgram first;
     ASSERT_TRUE(start_program(exe.c_str(), nullptr, work_.c_str(), &first.process,
@@ -444,7 +453,7 @@ TEST_F(UpdaterE2e, UpdateDataIsLookedForInTheCurrentDirectoryOnly) {
     std::string beside = join_path(root_, "beside");
     ASSERT_TRUE(make_directories(beside));
     std::string exe = join_path(beside, "Updater.exe");
-    ASSERT_TRUE(CopyFileA(build_path(E2E_UPDATER_EXE).c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(updater_exe().c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(write_generated_file(join_path(beside, "pikusuna_update.dat"), UPDATE_SEED,
                                      UPDATE_LENGTH));
     expect_boxes(run("ok", nullptr, work_, exe), {BOX_DATA_MISSING});
@@ -601,7 +610,7 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
         install(SIZE_V100);
         put_update_data(UPDATE_LENGTH);
         Standin holder;
-        std::string exe = build_path(E2E_UPDATER_EXE);
+        std::string exe = updater_exe();
         RunningProgram updater;
         ASSERT_TRUE(start_program(exe.c_str(), nullptr, work_.c_str(), &updater.process,
                                   &updater.process_id));
@@ -646,7 +655,7 @@ TEST_F(UpdaterSplice, NoRoomForTheArchiveInTheAddressSpaceLeavesItAsItWas) {
     RunningProgram updater;
     uint64_t largest_before = 0;
     uint64_t largest_after = 0;
-    ASSERT_TRUE(start_program_fragmented(build_path(E2E_UPDATER_EXE), work_, PIECE_BYTES,
+    ASSERT_TRUE(start_program_fragmented(updater_exe(), work_, PIECE_BYTES,
                                          &updater, &largest_before, &largest_after));
     EXPECT_GE(largest_before, SIZE_V100) << "the block would not have fitted anyway";
     EXPECT_LE(largest_after, PIECE_BYTES);
@@ -871,7 +880,7 @@ TEST_F(UpdaterWriteFailure, FileSizeLimitDamagesTheArchiveAndTheBoxSaysSo) {
 
     UnixRun updater(unix_path(join_path(root_, "limited.status")));
     ASSERT_TRUE(updater.start("fsize-limit " + std::to_string(LIMIT) + " " + unix_path(work_) +
-                              " wine " + E2E_UPDATER_EXE));
+                              " wine " + unix_path(updater_exe())));
     RunningProgram program;
     program.process = wait_for_process("Updater.exe", RUN_TIMEOUT_MS,
                                        [&updater] { return updater.finished(); },
