@@ -77,13 +77,18 @@ int box_answer_from_name(const char* word);
 
 // ---- Primitives ----
 
-// One look: the visible message box of process_id, or null.
+// One look: the visible message box of process_id, or null. The box may
+// still be in the making (caption, text or buttons not yet set).
 HWND find_box(DWORD process_id);
-// Waits up to timeout_ms for a visible message box of process_id. Gives up
-// early (null) when stop is signalled; stop may be null (a process handle
-// ends the wait when the process ends).
+// Waits up to timeout_ms for a complete message box of process_id: visible,
+// through WM_INITDIALOG (its caption and text set, unchanged between two
+// looks), with its text control and the buttons of one MessageBoxA style
+// (OK, OK/Cancel, ..., Yes/No) showing. Gives up early (null) when stop is
+// signalled; stop may be null (a process handle ends the wait when the
+// process ends).
 HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms);
-// Reads caption, text, buttons and icon. false when box is no longer there.
+// Reads caption, text, buttons and icon of a box that wait_for_box returned.
+// false when box is no longer there (closed, or replaced by the next one).
 bool read_box(HWND box, BoxInfo* info);
 // Presses button_id (IDOK, IDYES, IDNO, ...) by posting WM_COMMAND to the box
 // and waits up to timeout_ms for the box to go away. false when the box has
