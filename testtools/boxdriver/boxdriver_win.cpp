@@ -286,7 +286,8 @@ BoxRunOutcome drive_until(DWORD process_id, HANDLE until, const BoxScript* scrip
         int answer;
         if (scripted < script->count) {
             answer = script->answers[scripted++];
-            if (!(info.buttons & bit_for_answer(answer))) {
+            // Any box can be told to close; only a button must be there.
+            if (answer != IDCLOSE && !(info.buttons & bit_for_answer(answer))) {
                 char detail[64];
                 snprintf(detail, sizeof detail, "box %d has no %s button",
                          transcript->box_count + 1, box_answer_name(answer));
@@ -370,6 +371,7 @@ const char* box_answer_name(int button_id) {
     case IDIGNORE: return "IDIGNORE";
     case IDYES: return "IDYES";
     case IDNO: return "IDNO";
+    case IDCLOSE: return "IDCLOSE";
     default: return "unknown";
     }
 }
@@ -378,6 +380,7 @@ int box_answer_from_name(const char* word) {
     for (const ButtonName& button : BUTTONS) {
         if (_stricmp(word, button.name) == 0) return button.id;
     }
+    if (_stricmp(word, "close") == 0) return IDCLOSE;
     return 0;
 }
 
@@ -424,10 +427,14 @@ bool read_box(HWND box, BoxInfo* info) {
 }
 
 bool answer_box(HWND box, int button_id, DWORD timeout_ms) {
-    HWND button = GetDlgItem(box, button_id);
-    if (!button || !IsWindowVisible(button)) return false;
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
+    if (button_id == IDCLOSE) {
+        PostMessageA(box, WM_CLOSE, 0, 0);
+    } else {
+        HWND button = GetDlgItem(box, button_id);
+        if (!button || !IsWindowVisible(button)) return false;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+    }
     unsigned long long deadline = now_ms() + timeout_ms;
     while (IsWindow(box) && IsWindowVisible(box)) {
         if (remaining_ms(deadline) == 0) return false;
