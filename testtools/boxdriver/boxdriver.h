@@ -88,7 +88,8 @@ HWND find_box(DWORD process_id);
 // process ends).
 HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms);
 // Reads caption, text, buttons and icon of a box that wait_for_box returned.
-// false when box is no longer there (closed, or replaced by the next one).
+// false when box is no longer there (closed, or replaced by the next one),
+// or when its caption or text, which it has, came back empty.
 bool read_box(HWND box, BoxInfo* info);
 // Presses button_id (IDOK, IDYES, IDNO, ...) by posting WM_COMMAND to the box
 // and waits up to timeout_ms for the box to go away. false when the box has

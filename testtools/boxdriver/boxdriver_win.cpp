@@ -421,6 +421,12 @@ bool read_box(HWND box, BoxInfo* info) {
     if (text) GetWindowTextA(text, info->text, static_cast<int>(sizeof info->text));
     info->truncated = caption_length >= static_cast<int>(sizeof info->caption) ||
                       text_length >= static_cast<int>(sizeof info->text);
+    // A caption or text that the box has but that came back empty was not
+    // read: the caller looks again rather than record it.
+    if ((caption_length > 0 && info->caption[0] == '\0') ||
+        (text_length > 0 && info->text[0] == '\0')) {
+        return false;
+    }
     info->buttons = visible_buttons(box);
     info->icon = classify_icon(box);
     return IsWindow(box) != FALSE;
