@@ -7,8 +7,10 @@
 # Each round times, one after the other:
 #   (a) the updater's splice (its own code, built natively and optimised) on a
 #       fresh copy of the archive;
-#   (b) one whole update by the x86_64 program under Wine, both questions
-#       answered at once by the box driver;
+#   (b) one whole update by the shipped i686 program under Wine (or, where
+#       this kernel runs no 32-bit programs, by the x86_64 build of the same
+#       sources: testtools/runnable-build), both questions answered at once
+#       by the box driver;
 #   (c) the floor: copying the archive through user space with a reused 16 MiB
 #       buffer (dd), and, on its own, the first touch of a fresh block of the
 #       archive's size (the splice must fill one);
@@ -32,7 +34,9 @@ root=$(dirname "$here")
 work=$root/build/bench
 data=$work/data
 native=$work/native
-win=$work/win64
+set -- $(sh "$root/testtools/runnable-build")
+win_preset=$1 win_arch=$2
+win=$work/$win_preset
 prefix=$work/wineprefix
 game=$prefix/drive_c/games/velkin
 rounds=${BENCH_ROUNDS:-5}
@@ -68,16 +72,16 @@ mkdir -p "$work"
 python3 "$here/table_test.py" >"$work/table-test.log" 2>&1 ||
     fail "the table's own checks failed: $work/table-test.log"
 
-echo "bench: building (native, optimised; x86_64 program for Wine)"
+echo "bench: building (native, optimised; $win_arch program for Wine)"
 cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVEX_SANITIZE=OFF \
     -DBUILD_TESTING=OFF >"$work/configure-native.log" 2>&1 ||
     fail "native configure failed: $work/configure-native.log"
 cmake --build "$native" -j2 --target splice_bench first_touch >"$work/build-native.log" 2>&1 ||
     fail "native build failed: $work/build-native.log"
-cmake --preset win64 -B "$win" >"$work/configure-win64.log" 2>&1 ||
-    fail "win64 configure failed: $work/configure-win64.log"
-cmake --build "$win" -j2 --target Updater boxdriver >"$work/build-win64.log" 2>&1 ||
-    fail "win64 build failed: $work/build-win64.log"
+cmake --preset "$win_preset" -B "$win" >"$work/configure-$win_preset.log" 2>&1 ||
+    fail "$win_preset configure failed: $work/configure-$win_preset.log"
+cmake --build "$win" -j2 --target Updater boxdriver >"$work/build-$win_preset.log" 2>&1 ||
+    fail "$win_preset build failed: $work/build-$win_preset.log"
 
 echo "bench: generating the 1.00 archive, the update data and the expected 1.01 archive"
 rm -rf "$data"
@@ -210,7 +214,7 @@ patch_size=$(stat -c %s "$patch")
 
 # table.py fails when the splice misses a target; the table is shown anyway.
 status=0
-python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
+python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" "$win_arch" \
     >"$work/results.md" || status=$?
 cat "$work/results.md"
 exit $status

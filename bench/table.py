@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Prints the benchmark table of bench/run.sh as Markdown.
 
-    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE
+    table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE WINE_ARCH
 
 TIMES holds one line per timed run: LABEL SECONDS MAX_RSS_KIB. The floor is
 the median copy plus the median first touch; every median is also given as
-a multiple of it. Exit code 1 when the splice misses a target.
+a multiple of it. WINE_ARCH names the build of the program that the whole
+update under Wine ran (i686, the shipped one, or x86_64). Exit code 1 when the splice misses a target.
 """
 import statistics
 import sys
@@ -50,6 +51,7 @@ def mib(n):
 def main(argv):
     runs = load(argv[1])
     splice_disk, xdelta_disk, patch_size = (int(x) for x in argv[2:5])
+    wine_arch = argv[5]
 
     def seconds(label):
         return [s for s, _ in runs[label]]
@@ -64,7 +66,7 @@ def main(argv):
     rows = [
         ("(a) splice, shipped code, native", "splice", mib(peak("splice")),
          f"{splice_disk} B (in place)"),
-        ("(b) whole update under Wine (box driver)", "wine", "-", "-"),
+        (f"(b) whole update under Wine, {wine_arch} program (box driver)", "wine", "-", "-"),
         ("(c1) floor: dd bs=16M copy", "copy", "-", "-"),
         ("(c2) floor: first touch of 609 MiB", "touch", mib(peak("touch")), "-"),
         ("(d) xdelta3 apply", "xdelta", mib(peak("xdelta")),

@@ -56,7 +56,7 @@ class MainTest(unittest.TestCase):
         self.addCleanup(os.unlink, f.name)
         out = io.StringIO()
         with contextlib.redirect_stdout(out):
-            status = table.main(["table.py", f.name, "0", "638151018", "166000"])
+            status = table.main(["table.py", f.name, "0", "638151018", "166000", "i686"])
         return status, out.getvalue()
 
     def lines(self, splice_seconds, splice_rss_kib):
@@ -75,6 +75,7 @@ class MainTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertIn("| (a) splice, shipped code, native | 1.05 |", text)
         self.assertIn("| 1.05 | 609.9 MiB |", text)  # ratio, then RSS read as KiB
+        self.assertIn("| (b) whole update under Wine, i686 program (box driver) | 3.00 |", text)
         self.assertNotIn("MISSED", text)
 
         status, text = self.render(self.lines("1.30", 624500))

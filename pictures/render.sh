@@ -1,7 +1,10 @@
 #!/bin/sh
 # Renders a picture of every message box that the updater shows, from the
-# real program (the x86_64 build) under Wine on an X server without a screen,
-# and writes them as small palette PNGs beside this script.
+# real program under Wine on an X server without a screen, and writes them as
+# small palette PNGs beside this script. The program is the shipped i686
+# build, or, where this kernel runs no 32-bit programs, the x86_64 build of
+# the same sources (testtools/runnable-build); the tools around it
+# (shotdriver, stand-ins) are x86_64 either way.
 #
 #   pictures/render.sh        (or scripts/pictures.sh)
 #
@@ -30,6 +33,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 work=$root/build/pictures
 bin=$work/win64
+set -- $(sh "$root/testtools/runnable-build")
+program_preset=$1 program_arch=$2
+program_bin=$work/$program_preset
 sync=$work/sync
 game=$work/wineprefix/drive_c/games/velkin
 archive=$game/pac/update1.ovp
@@ -55,11 +61,17 @@ wait_for() {
     done
 }
 
-echo "pictures: building the x86_64 program and its helpers"
+echo "pictures: building the $program_arch program and the x86_64 helpers"
 mkdir -p "$work"
 cmake --preset win64 -B "$bin" >"$work/configure.log" 2>&1 || fail "configure failed: $work/configure.log"
-cmake --build "$bin" -j2 --target Updater shotdriver game_standin file_holder \
+cmake --build "$bin" -j2 --target shotdriver game_standin file_holder \
     >"$work/build.log" 2>&1 || fail "build failed: $work/build.log"
+if [ "$program_bin" != "$bin" ]; then
+    cmake --preset "$program_preset" -B "$program_bin" >"$work/configure-program.log" 2>&1 ||
+        fail "configure failed: $work/configure-program.log"
+fi
+cmake --build "$program_bin" -j2 --target Updater >"$work/build-program.log" 2>&1 ||
+    fail "build failed: $work/build-program.log"
 
 export WINEPREFIX="$work/wineprefix"
 export WINEDEBUG=-all
@@ -192,7 +204,7 @@ shoot() {
     wine "$bin/pictures/shotdriver.exe" --sync "$(win "$sync")" --cwd "$(win "$cwd")" \
         --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
         ${hold:+--hold-shared "$(win "$hold")"} \
-        -- "$(win "$bin/updater/Updater.exe")" </dev/null >"$work/shotdriver.log" 2>&1 &
+        -- "$(win "$program_bin/updater/Updater.exe")" </dev/null >"$work/shotdriver.log" 2>&1 &
     driver=$!
     while [ $# -gt 0 ]; do
         n=$((n + 1))
@@ -273,4 +285,4 @@ shoot "$with_data" "yes,yes" "" 07-confirm-detected "$CAP_UPDATE" \
 cmp -s -n $UPDATE_DATA_SIZE "$archive" "$with_data/pikusuna_update.dat" ||
     fail "the updated archive does not start with the update data"
 
-echo "pictures: done"
+echo "pictures: done, every box shown by the $program_arch Updater.exe"

@@ -2,7 +2,8 @@
 # Demonstrates one real update from start to end, under Wine:
 #
 #   1. installs what is needed (scripts/setup.sh) and builds Updater.exe and
-#      the box driver (x86_64, in build/demo);
+#      the box driver in build/demo: the shipped i686 build, or, where this
+#      kernel runs no 32-bit programs, the x86_64 build (testtools/runnable-build);
 #   2. makes a Japanese-locale Wine prefix (build/demo/wineprefix), a demo
 #      installation of the game (inst.ini, pac\, a 1.00 archive of 638157110
 #      bytes of generated, non-repeating content) and records it in the
@@ -29,12 +30,15 @@ transcript="$build/transcript.txt"
 archive="$game/pac/update1.ovp"
 update_data="$work/pikusuna_update.dat"
 
-echo "== building Updater.exe and the box driver (build/demo)"
-mkdir -p "$build"
-cmake --preset win64 -B "$build" >"$build/configure.log" 2>&1 ||
-    { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j2 --target Updater boxdriver >"$build/build.log" 2>&1 ||
-    { cat "$build/build.log"; exit 1; }
+set -- $(sh testtools/runnable-build)
+preset=$1 arch=$2
+bin="$build/$arch"
+echo "== building the $arch Updater.exe and box driver (build/demo/$arch)"
+mkdir -p "$bin"
+cmake --preset "$preset" -B "$bin" >"$bin/configure.log" 2>&1 ||
+    { cat "$bin/configure.log"; exit 1; }
+cmake --build "$bin" -j2 --target Updater boxdriver >"$bin/build.log" 2>&1 ||
+    { cat "$bin/build.log"; exit 1; }
 
 # Wine sees the Unix file system as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -53,12 +57,12 @@ printf '== registry: HKCU\\Software\\Tessaly\\velkin Dir = %s\\\n' "$(winpath "$
 testtools/wine-run "$prefix" reg add 'HKCU\Software\Tessaly\velkin' \
     /v Dir /t REG_SZ /d "$(winpath "$game")\\" /f >/dev/null
 
-echo "== running Updater.exe in build/demo/work: Yes, Yes, OK"
+echo "== running the $arch Updater.exe in build/demo/work: Yes, Yes, OK"
 rc=0
-testtools/wine-run "$prefix" "$build/testtools/boxdriver.exe" \
+testtools/wine-run "$prefix" "$bin/testtools/boxdriver.exe" \
     --transcript "$(winpath "$transcript")" --cwd "$(winpath "$work")" \
     --answers yes,yes,ok --timeout-ms 300000 \
-    -- "$(winpath "$build/updater/Updater.exe")" || rc=$?
+    -- "$(winpath "$bin/updater/Updater.exe")" || rc=$?
 testtools/wine-run "$prefix" reg delete 'HKCU\Software\Tessaly\velkin' /f >/dev/null 2>&1 || true
 
 if [ ! -f "$transcript" ]; then
@@ -74,4 +78,4 @@ if [ "$rc" -ne 0 ]; then
     echo "demo: FAILED"
     exit 1
 fi
-echo "demo: OK, the 1.00 archive became the 1.01 archive"
+echo "demo: OK, the $arch Updater.exe made the 1.00 archive the 1.01 archive"

@@ -7,8 +7,14 @@
 #   Updater-VERSION/             Updater.exe, readme.txt (CP932, CRLF), SHA256SUMS
 #   Updater-VERSION.zip          the same three files
 #   Updater-VERSION.zip.sha256   for "sha256sum -c"
-# The program is checked (headers, imports, resources) before it is packed.
-# The zip is reproducible: fixed file times, no extra attributes, fixed order.
+# With the publisher's key in the environment (ORVEX_SIGN_*, see sign.sh) the
+# program is signed with Authenticode before it is packed, and readme.txt and
+# SHA256SUMS name the signer; without it the program is packed unsigned.
+# The program is checked (headers, imports, resources), and the commit's
+# end-to-end tests are run against the very bytes to be packed
+# (release-tested.sh), before it is packed.
+# The zip is reproducible: fixed file times, no extra attributes, fixed order;
+# the signature's time is the commit's, so only a time-stamp changes it.
 set -eu
 commit=${1:-HEAD}
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,22 +32,56 @@ exe=$(sh "$repo/scripts/build-shipped.sh" "$commit" "$out/work" 2>"$out/build.lo
     || { cat "$out/build.log"; echo "release: build FAILED" >&2; exit 1; }
 epoch=$(git -C "$repo" log -1 --format=%ct "$commit")
 
+# Authenticode: the built program stays as it is in $exe; what is packed is
+# $program, the signed copy when there is a key. Like this script, the
+# signing tool is the working tree's, so any commit can be signed.
+program=$exe
+signed_by=""
+if signed_by=$(sh "$repo/scripts/sign.sh" "$exe" "$out/work/Updater-signed.exe" \
+                  "$epoch" "ORVEX Updater"); then
+    program="$out/work/Updater-signed.exe"
+    echo "release: signed by $signed_by"
+    [ -z "${ORVEX_SIGN_TIMESTAMP_URL:-}" ] ||
+        echo "release: time-stamped: this zip differs from any other signing of the same commit"
+else
+    [ $? -eq 3 ] || { echo "release: signing FAILED" >&2; exit 1; }
+    echo "release: no signing key (ORVEX_SIGN_PKCS12 or ORVEX_SIGN_KEY): packing the program UNSIGNED"
+fi
+
 echo "release: checking the program"
-PYTHONDONTWRITEBYTECODE=1 python3 "$out/work/src/tests/pe/check_pe.py" --arch i686 "$exe"
+# pefile is Debian's python3-pefile, which only Debian's own python3 sees; a
+# python3 earlier on PATH (pyenv, a virtual environment) may lack it.
+pe_python=python3
+python3 -c 'import pefile' 2>/dev/null || pe_python=/usr/bin/python3
+PYTHONDONTWRITEBYTECODE=1 "$pe_python" "$out/work/src/tests/pe/check_pe.py" --arch i686 \
+    ${signed_by:+--signed} "$program"
+echo "release: running the end-to-end tests against it"
+sh "$repo/scripts/release-tested.sh" "$exe" "$program" "$commit" "$out/work"
 
 stage="$out/$name"
 rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"
 mkdir -p "$stage"
-cp "$exe" "$stage/Updater.exe"
+cp "$program" "$stage/Updater.exe"
 # Players open the note with Notepad on a Japanese system: CP932, CRLF.
-python3 - "$out/work/src/scripts/release-readme.txt" "$stage/readme.txt" "$version" <<'PY'
+# A signed program's note ends with the paragraph between the @SIGNED@ lines,
+# naming the signer; an unsigned one's leaves it out.
+python3 - "$out/work/src/scripts/release-readme.txt" "$stage/readme.txt" "$version" \
+    "$signed_by" <<'PY'
+import re
 import sys
-source, target, version = sys.argv[1:]
+source, target, version, signer = sys.argv[1:]
 text = open(source, encoding="utf-8").read().replace("@VERSION@", version)
+text = re.sub(r"@SIGNED@\n(.*?)@SIGNED@\n", (lambda m: m.group(1)) if signer else "",
+              text, flags=re.S).replace("@SIGNER@", signer)
 with open(target, "wb") as f:
     f.write(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp932"))
 PY
-(cd "$stage" && sha256sum Updater.exe readme.txt >SHA256SUMS)
+(
+    cd "$stage"
+    # sha256sum -c skips lines that begin with '#'.
+    [ -z "$signed_by" ] || echo "# Updater.exe: Authenticode signature of $signed_by"
+    sha256sum Updater.exe readme.txt
+) >"$stage/SHA256SUMS"
 
 # Zip keeps DOS local times: pin both the files' times and the time zone.
 for f in Updater.exe readme.txt SHA256SUMS; do

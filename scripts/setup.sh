@@ -12,6 +12,7 @@ googletest libgtest-dev libgmock-dev libbenchmark-dev
 liblnk-utils icoutils xdelta3 hyperfine
 clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 xvfb xauth fonts-ipafont-gothic fonts-wine xdotool imagemagick zip unzip
+osslsigncode openssl python3-pefile
 stress-ng
 "
 

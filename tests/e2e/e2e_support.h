@@ -90,6 +90,20 @@ struct RunningProgram {
     DWORD process_id = 0;
     ~RunningProgram();
 };
+// ---- The address space of a 32-bit program ----
+
+// The largest free range of the process's address space, in bytes.
+uint64_t largest_free_range(HANDLE process);
+
+// Starts program (a Windows path, no arguments) in dir, suspended, reserves
+// 64 KiB of its address space every step bytes of each free range, and only
+// then lets it run: no free range of more than step bytes is left, though
+// nearly all the free space is. *largest_before and *largest_after are its
+// largest free ranges before and after. false when it did not start.
+bool start_program_fragmented(const std::string& program, const std::string& dir,
+                              uint64_t step, RunningProgram* running,
+                              uint64_t* largest_before, uint64_t* largest_after);
+
 // Starts program with args, waits until it says it is ready. false when it
 // did not start or ended before being ready (it is not left running).
 bool start_standin(const std::string& program, const std::string& args,

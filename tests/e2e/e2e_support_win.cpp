@@ -10,12 +10,20 @@
 
 namespace {
 
+// Written through this program's own registry view, which is the view of the
+// updater it drives: both are built for the same processor. HKCU\Software is
+// one key for 32-bit and 64-bit programs alike anyway (seen under Wine 8: a
+// value written through the 64-bit view reads back through the 32-bit one),
+// unlike HKLM\Software, which 32-bit programs see under Wow6432Node.
 constexpr char INSTALLATION_KEY[] = "Software\\Tessaly\\velkin";
 constexpr char INSTALLATION_PARENT_KEY[] = "Software\\Tessaly";
 // Large files move through a buffer of this size.
 constexpr size_t IO_CHUNK_BYTES = 16u * 1024u * 1024u;
 constexpr DWORD STANDIN_READY_MS = 30000;
 constexpr DWORD STANDIN_STOP_MS = 30000;
+// Address space is reserved in units of this many bytes, at addresses that
+// are multiples of it.
+constexpr uint64_t ALLOCATION_GRANULARITY = 64u * 1024u;
 
 uint64_t mix(uint64_t x) {
     // splitmix64's finaliser: every input word gives an unrelated output word.
@@ -305,6 +313,68 @@ std::vector<std::string> installation_key_values() {
     RegCloseKey(key);
     std::sort(values.begin(), values.end());
     return values;
+}
+
+struct AddressRange {
+    uint64_t begin;
+    uint64_t end;
+};
+
+static std::vector<AddressRange> free_ranges(HANDLE process) {
+    std::vector<AddressRange> ranges;
+    uint64_t address = 0;
+    for (;;) {
+        MEMORY_BASIC_INFORMATION info;
+        LPCVOID query = reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address));
+        if (VirtualQueryEx(process, query, &info, sizeof info) != sizeof info) break;
+        uint64_t begin = reinterpret_cast<uintptr_t>(info.BaseAddress);
+        uint64_t end = begin + info.RegionSize;
+        if (info.State == MEM_FREE) ranges.push_back({begin, end});
+        // The last region may end at the very top of a 32-bit address space.
+        if (end <= address || end > UINTPTR_MAX) break;
+        address = end;
+    }
+    return ranges;
+}
+
+uint64_t largest_free_range(HANDLE process) {
+    uint64_t largest = 0;
+    for (const AddressRange& range : free_ranges(process)) {
+        largest = std::max(largest, range.end - range.begin);
+    }
+    return largest;
+}
+
+bool start_program_fragmented(const std::string& program, const std::string& dir,
+                              uint64_t step, RunningProgram* running,
+                              uint64_t* largest_before, uint64_t* largest_after) {
+    std::string command_line = "\"" + program + "\"";
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    memset(&info, 0, sizeof info);
+    if (!CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED, nullptr, dir.c_str(), &startup, &info)) {
+        return false;
+    }
+    running->process = info.hProcess;
+    running->process_id = info.dwProcessId;
+    // Nothing of the program has run yet: the ranges seen now are the room it
+    // starts with.
+    *largest_before = largest_free_range(info.hProcess);
+    for (const AddressRange& range : free_ranges(info.hProcess)) {
+        for (uint64_t pin = range.begin + step; pin + ALLOCATION_GRANULARITY <= range.end;
+             pin += step) {
+            uint64_t at = pin / ALLOCATION_GRANULARITY * ALLOCATION_GRANULARITY;
+            VirtualAllocEx(info.hProcess, reinterpret_cast<LPVOID>(static_cast<uintptr_t>(at)),
+                           ALLOCATION_GRANULARITY, MEM_RESERVE, PAGE_NOACCESS);
+        }
+    }
+    *largest_after = largest_free_range(info.hProcess);
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    return true;
 }
 
 bool start_standin(const std::string& program, const std::string& args,

@@ -1,5 +1,7 @@
 // The real Updater.exe, run under Wine against demo installations built in
-// the build tree, its message boxes read and answered by the box driver.
+// the build tree, its message boxes read and answered by the box driver. This
+// source is built in the x86_64 and in the i686 build, and each program drives
+// the Updater.exe of its own build: the i686 one is the program that ships.
 //
 // All of these tests share the registry key HKCU\Software\Tessaly\velkin and
 // the updater's own mutex name, so they live in this one program and never
@@ -614,5 +616,38 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
             << "the archive's head was rewritten";
     }
 }
+
+#if defined(E2E_UPDATER_IS_32BIT)
+// A 32-bit process must find the archive's 609 MiB in one free range of its
+// address space, which a 64-bit one always does. Here that room is taken for
+// real: before the program runs, its free address space is cut into pieces
+// of at most 256 MiB. It gets as far as the splice, which cannot have its
+// block, says so, and leaves the archive as it was.
+TEST_F(UpdaterSplice, NoRoomForTheArchiveInTheAddressSpaceLeavesItAsItWas) {
+    constexpr uint64_t PIECE_BYTES = 256u * 1024u * 1024u;
+    const ExpectedBox box_out_of_memory = {
+        "エラー",
+        "メモリが不足しているため、アップデートを適用できませんでした。\n"
+        "他のアプリケーションを終了してから、もう一度実行してください。",
+        BOX_BUTTON_OK, BOX_ICON_NONE};
+    install_full_archive();
+    put_update_data(UPDATE_LENGTH);
+    RunningProgram updater;
+    uint64_t largest_before = 0;
+    uint64_t largest_after = 0;
+    ASSERT_TRUE(start_program_fragmented(build_path(E2E_UPDATER_EXE), work_, PIECE_BYTES,
+                                         &updater, &largest_before, &largest_after));
+    EXPECT_GE(largest_before, SIZE_V100) << "the block would not have fitted anyway";
+    EXPECT_LE(largest_after, PIECE_BYTES);
+    BoxScript answers;
+    ASSERT_TRUE(parse_box_script("yes,yes,ok", &answers));
+    drive_boxes(updater.process, updater.process_id, &answers, SPLICE_RUN_TIMEOUT_MS,
+                &transcript_);
+    expect_boxes(transcript_, {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, box_out_of_memory});
+    EXPECT_EQ(static_cast<int64_t>(SIZE_V100), file_size(archive_path()));
+    EXPECT_EQ(-1, first_difference(archive_path(), 0, ARCHIVE_SEED, 0, SIZE_V100))
+        << "the archive was changed";
+}
+#endif
 
 }  // namespace

@@ -1,16 +1,38 @@
 #!/usr/bin/env python3
 """Checks the headers, imports and resources of the built Updater.exe.
 
-    check_pe.py --arch i686|x86_64 Updater.exe
+    check_pe.py --arch i686|x86_64 [--signed] Updater.exe
+
+The file is read with pefile (Debian python3-pefile), which shares nothing
+with the tools that produced it. --signed requires an Authenticode
+certificate table; without it the table must be absent.
 
 Prints one line per failed check (field, expected, found) and exits 1 when
 any fails; exits 0 and prints a one-line summary when all hold.
 """
 import argparse
+import struct
 import sys
 import xml.etree.ElementTree as ET
 
-import pe_reader as pe
+import pefile
+
+IMAGE_FILE_MACHINE_I386 = 0x014C
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+PE32_MAGIC = 0x10B
+PE32_PLUS_MAGIC = 0x20B
+
+RT_ICON = 3
+RT_GROUP_ICON = 14
+RT_VERSION = 16
+RT_MANIFEST = 24
+
+DIRECTORY_IMPORT = 1
+DIRECTORY_RESOURCE = 2
+DIRECTORY_SECURITY = 4
+DIRECTORY_BASERELOC = 5
+WIN_CERT_REVISION_2_0 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
 IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002
@@ -23,8 +45,8 @@ IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
 LANG_JAPANESE_DEFAULT = 0x0411
 
 ARCHES = {
-    "i686": {"machine": pe.IMAGE_FILE_MACHINE_I386, "magic": pe.PE32_MAGIC},
-    "x86_64": {"machine": pe.IMAGE_FILE_MACHINE_AMD64, "magic": pe.PE32_PLUS_MAGIC},
+    "i686": {"machine": IMAGE_FILE_MACHINE_I386, "magic": PE32_MAGIC},
+    "x86_64": {"machine": IMAGE_FILE_MACHINE_AMD64, "magic": PE32_PLUS_MAGIC},
 }
 
 # The program needs these, and may import from nothing but these and the
@@ -77,20 +99,22 @@ ICON_GROUP_ID = 101
 ICON_IMAGES = sorted([(256, 24), (48, 24), (32, 24), (16, 32)])
 
 
-def check_headers(h, arch, fail):
+def check_headers(pe, arch, fail):
     want = ARCHES[arch]
-    if h["machine"] != want["machine"]:
-        fail("Machine", "0x%04x" % want["machine"], "0x%04x" % h["machine"])
-    if h["magic"] != want["magic"]:
-        fail("optional header magic", "0x%x" % want["magic"], "0x%x" % h["magic"])
-    if h["subsystem"] != IMAGE_SUBSYSTEM_WINDOWS_GUI:
-        fail("Subsystem", "2 (Windows GUI)", h["subsystem"])
-    c = h["characteristics"]
+    machine = pe.FILE_HEADER.Machine
+    if machine != want["machine"]:
+        fail("Machine", "0x%04x" % want["machine"], "0x%04x" % machine)
+    magic = pe.OPTIONAL_HEADER.Magic
+    if magic != want["magic"]:
+        fail("optional header magic", "0x%x" % want["magic"], "0x%x" % magic)
+    if pe.OPTIONAL_HEADER.Subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
+        fail("Subsystem", "2 (Windows GUI)", pe.OPTIONAL_HEADER.Subsystem)
+    c = pe.FILE_HEADER.Characteristics
     if not c & IMAGE_FILE_EXECUTABLE_IMAGE or c & IMAGE_FILE_DLL:
         fail("Characteristics", "an executable, not a DLL", "0x%04x" % c)
     if not c & IMAGE_FILE_LARGE_ADDRESS_AWARE:
         fail("Characteristics", "LARGE_ADDRESS_AWARE (0x20) set", "0x%04x" % c)
-    d = h["dll_characteristics"]
+    d = pe.OPTIONAL_HEADER.DllCharacteristics
     for bit, label in ((IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMIC_BASE"),
                        (IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT")):
         if not d & bit:
@@ -98,15 +122,47 @@ def check_headers(h, arch, fail):
     # Without relocations the loader cannot move the image, and the
     # DYNAMIC_BASE mark promises an address layout randomisation that
     # does not happen (older linkers left the .reloc section out).
-    if c & IMAGE_FILE_RELOCS_STRIPPED or h["directories"][5][1] == 0:
+    relocations = directory(pe, DIRECTORY_BASERELOC).Size
+    if c & IMAGE_FILE_RELOCS_STRIPPED or relocations == 0:
         fail("base relocations", "present (DYNAMIC_BASE needs them)",
-             "none" if h["directories"][5][1] == 0 else "stripped")
+             "none" if relocations == 0 else "stripped")
 
 
-def check_imports(imports, fail):
+def check_certificate_table(pe, signed, fail):
+    """The Authenticode signature: absent from an unsigned program; in a
+    signed one, one WIN_CERTIFICATE of PKCS#7 signed data that ends the
+    file. Its address is a file offset, not an RVA, and the signature's
+    digest skips the table, so anything after it would go unsigned."""
+    table = directory(pe, DIRECTORY_SECURITY)
+    if not signed:
+        if table.VirtualAddress or table.Size:
+            fail("certificate table", "absent (unsigned program)",
+                 "%d bytes at 0x%x" % (table.Size, table.VirtualAddress))
+        return
+    if table.VirtualAddress == 0 or table.Size == 0:
+        fail("certificate table", "present (signed program)", "absent")
+        return
+    data = pe.__data__
+    at, size = table.VirtualAddress, table.Size
+    if at % 8 != 0 or at + size != len(data):
+        fail("certificate table", "8-aligned, ending the file (%d bytes)" % len(data),
+             "%d bytes at 0x%x" % (size, at))
+        return
+    length, revision, kind = struct.unpack_from("<IHH", data, at)
+    # The table's size rounds the certificate's own length up to 8 bytes.
+    if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA \
+            or not length <= size < length + 8:
+        fail("WIN_CERTIFICATE", "one, revision 2.0, PKCS#7 signed data, %d bytes" % size,
+             "length %d, revision 0x%04x, type %d" % (length, revision, kind))
+
+
+def check_imports(pe, fail):
     by_dll = {}
-    for dll, names in imports.items():
-        by_dll.setdefault(dll.lower(), set()).update(names)
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        names = by_dll.setdefault(entry.dll.decode("ascii", "replace").lower(), set())
+        for symbol in entry.imports:
+            names.add(symbol.name.decode("ascii", "replace") if symbol.name
+                      else "#%d" % symbol.ordinal)
     for dll in sorted(by_dll):
         if dll not in ALLOWED_DLLS:
             fail("imported DLL", "only " + ", ".join(sorted(ALLOWED_DLLS)), dll)
@@ -143,7 +199,7 @@ def check_attributes(element, expected, label, fail):
 
 
 def check_manifest(resources, fail):
-    r = single(resources, pe.RT_MANIFEST, 1, fail, "manifest")
+    r = single(resources, RT_MANIFEST, 1, fail, "manifest")
     if r is None:
         return
     try:
@@ -187,50 +243,49 @@ def check_manifest(resources, fail):
                          "manifest requestedExecutionLevel", fail)
 
 
-def check_version(resources, fail):
-    r = single(resources, pe.RT_VERSION, 1, fail, "version record")
+def check_version(pe, resources, fail):
+    r = single(resources, RT_VERSION, 1, fail, "version record")
     if r is None:
         return
     if r["lang"] != LANG_JAPANESE_DEFAULT:
         fail("version resource language", "0x411", r["lang"])
-    try:
-        key, fixed, children, _ = pe.parse_version_node(r["bytes"])
-    except pe.PeError as e:
-        fail("version record", "well-formed", e)
+    infos = getattr(pe, "VS_VERSIONINFO", [])
+    fixed = getattr(pe, "VS_FIXEDFILEINFO", [])
+    if len(infos) != 1 or len(fixed) != 1:
+        fail("version record", "well-formed, with a VS_FIXEDFILEINFO",
+             "%d records, %d fixed parts read" % (len(infos), len(fixed)))
         return
-    if key != "VS_VERSION_INFO":
-        fail("version record key", "VS_VERSION_INFO", key)
-    if len(fixed) != 52:
-        fail("VS_FIXEDFILEINFO", "52 bytes", len(fixed))
-    else:
-        fields = pe.struct.unpack("<13I", fixed)
-        expected = [
-            ("dwSignature", 0, VS_FFI_SIGNATURE),
-            ("dwFileVersionMS", 2, VERSION_MS), ("dwFileVersionLS", 3, VERSION_LS),
-            ("dwProductVersionMS", 4, VERSION_MS), ("dwProductVersionLS", 5, VERSION_LS),
-            ("dwFileFlagsMask", 6, VS_FFI_FILEFLAGSMASK), ("dwFileFlags", 7, 0),
-            ("dwFileOS", 8, VOS_NT_WINDOWS32), ("dwFileType", 9, VFT_APP),
-            ("dwFileSubtype", 10, 0),
-        ]
-        for label, index, value in expected:
-            if fields[index] != value:
-                fail("VS_FIXEDFILEINFO." + label, "0x%08x" % value, "0x%08x" % fields[index])
+    if infos[0].Key != b"VS_VERSION_INFO":
+        fail("version record key", "VS_VERSION_INFO", infos[0].Key)
+    if infos[0].ValueLength != 52:
+        fail("VS_FIXEDFILEINFO", "52 bytes", infos[0].ValueLength)
+    expected = [
+        ("Signature", VS_FFI_SIGNATURE),
+        ("FileVersionMS", VERSION_MS), ("FileVersionLS", VERSION_LS),
+        ("ProductVersionMS", VERSION_MS), ("ProductVersionLS", VERSION_LS),
+        ("FileFlagsMask", VS_FFI_FILEFLAGSMASK), ("FileFlags", 0),
+        ("FileOS", VOS_NT_WINDOWS32), ("FileType", VFT_APP), ("FileSubtype", 0),
+    ]
+    for field, value in expected:
+        found = getattr(fixed[0], field)
+        if found != value:
+            fail("VS_FIXEDFILEINFO.dw" + field, "0x%08x" % value, "0x%08x" % found)
 
     blocks = {}
-    for child_key, _, grand, _ in children:
-        if child_key in blocks:
-            fail("version record", "one %s block" % child_key, "two")
-        blocks[child_key] = grand
+    for block in (b for group in getattr(pe, "FileInfo", []) for b in group):
+        key = block.Key.decode("ascii", "replace")
+        if key in blocks:
+            fail("version record", "one %s block" % key, "two")
+        blocks[key] = block
     if set(blocks) != {"StringFileInfo", "VarFileInfo"}:
         fail("version record blocks", ["StringFileInfo", "VarFileInfo"], sorted(blocks))
 
-    tables = blocks.get("StringFileInfo", [])
-    if [t[0] for t in tables] != [VERSION_STRING_BLOCK]:
-        fail("StringFileInfo tables", [VERSION_STRING_BLOCK], [t[0] for t in tables])
-    for table_key, _, strings, _ in tables:
-        found = {}
-        for name, value, _, _ in strings:
-            found[name] = pe.version_text(value)
+    tables = getattr(blocks.get("StringFileInfo"), "StringTable", [])
+    table_keys = [t.LangID.decode("ascii", "replace") for t in tables]
+    if table_keys != [VERSION_STRING_BLOCK]:
+        fail("StringFileInfo tables", [VERSION_STRING_BLOCK], table_keys)
+    for table in tables:
+        found = {k.decode("utf-8"): v.decode("utf-8") for k, v in table.entries.items()}
         for name in sorted(set(VERSION_STRINGS) | set(found)):
             if name not in found:
                 fail("version string " + name, repr(VERSION_STRINGS[name]), "missing")
@@ -239,26 +294,62 @@ def check_version(resources, fail):
             elif found[name] != VERSION_STRINGS[name]:
                 fail("version string " + name, repr(VERSION_STRINGS[name]), repr(found[name]))
 
-    variables = blocks.get("VarFileInfo", [])
-    translations = [value for name, value, _, _ in variables if name == "Translation"]
+    variables = [v.entry for v in getattr(blocks.get("VarFileInfo"), "Var", [])]
+    translations = [e[b"Translation"] for e in variables if b"Translation" in e]
+    # pefile gives each language and code page pair as "0xLLLL 0xCCCC".
+    want = "0x%04x 0x%04x" % VERSION_TRANSLATION
     if len(variables) != 1 or len(translations) != 1:
-        fail("VarFileInfo", "one Translation", [v[0] for v in variables])
-    elif translations[0] != pe.struct.pack("<HH", *VERSION_TRANSLATION):
-        fail("VarFileInfo Translation", "0x411, 1200", translations[0].hex())
+        fail("VarFileInfo", "one Translation", [sorted(e) for e in variables])
+    elif translations[0] != want:
+        fail("VarFileInfo Translation", want, translations[0])
+
+
+def parse_png_header(image):
+    """(width, height, bits per pixel) from a PNG's IHDR, or None when the
+    image is not a PNG. Raises ValueError on a PNG it cannot read."""
+    if image[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    if len(image) < 26 or image[12:16] != b"IHDR":
+        raise ValueError("PNG image without IHDR first")
+    width, height, depth, colour_type = struct.unpack_from(">IIBB", image, 16)
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}.get(colour_type)
+    if channels is None:
+        raise ValueError("PNG colour type %d" % colour_type)
+    return width, height, depth * channels
+
+
+def parse_dib_header(image):
+    """(width, height of one image, bits per pixel, planes, the byte size that
+    a DIB icon image of that shape has: header, colour rows, AND mask).
+    Raises ValueError on a header it cannot read."""
+    if len(image) < 20:
+        raise ValueError("DIB header cut short (%d bytes)" % len(image))
+    size, width, double_height, planes, bits, compression = struct.unpack_from(
+        "<IiiHHI", image, 0)
+    if size < 40:
+        raise ValueError("DIB header of %d bytes" % size)
+    if compression != 0:
+        raise ValueError("compressed DIB (%d) in an icon" % compression)
+    height = double_height // 2
+    palette = 4 * (1 << bits) if bits <= 8 else 0
+    stride = ((width * bits + 31) // 32) * 4
+    mask_stride = ((width + 31) // 32) * 4
+    expected = size + palette + stride * height + mask_stride * height
+    return width, height, bits, planes, expected
 
 
 def icon_image_shape(image, fail, label):
     """(size, bits) of one icon image, PNG or DIB, or None after a failure."""
     try:
-        png = pe.parse_png_header(image)
+        png = parse_png_header(image)
         if png is not None:
             width, height, bits = png
             if width != height:
                 fail(label, "a square PNG", "%dx%d" % (width, height))
                 return None
             return width, bits
-        width, height, bits, planes, expected_size = pe.parse_dib_header(image)
-    except pe.PeError as e:
+        width, height, bits, planes, expected_size = parse_dib_header(image)
+    except ValueError as e:
         fail(label, "a readable image", e)
         return None
     if width != height or planes != 1:
@@ -270,7 +361,7 @@ def icon_image_shape(image, fail, label):
 
 
 def check_icon(resources, fail):
-    groups = [r for r in resources if r["type"] == pe.RT_GROUP_ICON]
+    groups = [r for r in resources if r["type"] == RT_GROUP_ICON]
     wanted = [r for r in groups if r["name"] == ICON_GROUP_ID]
     if len(groups) != 1 or len(wanted) != 1:
         fail("icon groups", "exactly one, id 101",
@@ -281,18 +372,18 @@ def check_icon(resources, fail):
         fail("icon group 101 language", "0x411", group["lang"])
     blob = group["bytes"]
     try:
-        reserved, kind, count = pe.struct.unpack_from("<HHH", blob, 0)
-    except pe.struct.error:
+        reserved, kind, count = struct.unpack_from("<HHH", blob, 0)
+    except struct.error:
         fail("icon group 101", "a GRPICONDIR", "%d bytes" % len(blob))
         return
     if reserved != 0 or kind != 1 or len(blob) != 6 + 14 * count:
         fail("icon group 101 header", "reserved 0, type 1, 14-byte entries",
              "reserved %d, type %d, %d entries in %d bytes" % (reserved, kind, count, len(blob)))
         return
-    icons = {(r["name"], r["lang"]): r for r in resources if r["type"] == pe.RT_ICON}
+    icons = {(r["name"], r["lang"]): r for r in resources if r["type"] == RT_ICON}
     shapes = []
     for i in range(count):
-        width, height, colours, _, planes, bits, size, image_id = pe.struct.unpack_from(
+        width, height, colours, _, planes, bits, size, image_id = struct.unpack_from(
             "<BBBBHHIH", blob, 6 + 14 * i)
         width = width or 256
         height = height or 256
@@ -316,7 +407,53 @@ def check_icon(resources, fail):
              ["%dx%d@%d" % (s, s, b) for s, b in sorted(shapes)])
 
 
-def check(data, arch):
+def directory(pe, index):
+    return pe.OPTIONAL_HEADER.DATA_DIRECTORY[index]
+
+
+def entry_id(entry):
+    """A resource directory entry's id, or its name for a named entry."""
+    return entry.id if entry.name is None else str(entry.name)
+
+
+def read_resources(pe):
+    """Every resource as a dict: type, name, lang (ids, or strings for named
+    entries), the bytes, and the file offsets of the data and of the name
+    and language directory entries (which the fault tests alter)."""
+    def children(entry):
+        return entry.directory.entries if hasattr(entry, "directory") else []
+
+    found = []
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for rtype in root.entries if root else []:
+        for name in children(rtype):
+            for lang in children(name):
+                leaf = lang.data.struct
+                offset = pe.get_offset_from_rva(leaf.OffsetToData)
+                blob = pe.__data__[offset:offset + leaf.Size]
+                if len(blob) != leaf.Size:
+                    raise pefile.PEFormatError("resource %r/%r runs past the end of the file"
+                                               % (entry_id(rtype), entry_id(name)))
+                found.append({"type": entry_id(rtype), "name": entry_id(name),
+                              "lang": entry_id(lang), "bytes": bytes(blob), "offset": offset,
+                              "name_offset": name.struct.get_file_offset(),
+                              "lang_offset": lang.struct.get_file_offset()})
+    return found
+
+
+def load(data):
+    """The program parsed by pefile. Raises pefile.PEFormatError when it is
+    not a PE file, or when pefile had to skip or guess at any part of it."""
+    pe = pefile.PE(data=data)
+    warnings = pe.get_warnings()
+    if warnings:
+        raise pefile.PEFormatError("; ".join(warnings[:3]))
+    if directory(pe, DIRECTORY_RESOURCE).Size and not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        raise pefile.PEFormatError("resource directory unreadable")
+    return pe
+
+
+def check(data, arch, signed=False):
     """All failures found in the file, as text lines (empty when it passes)."""
     failures = []
 
@@ -324,15 +461,16 @@ def check(data, arch):
         failures.append("FAIL %s: expected %s, found %s" % (field, expected, found))
 
     try:
-        headers = pe.parse_headers(data)
-        check_headers(headers, arch, fail)
-        check_imports(pe.parse_imports(data, headers), fail)
-        resources = pe.parse_resources(data, headers)
-    except pe.PeError as e:
+        pe = load(data)
+        check_headers(pe, arch, fail)
+        check_certificate_table(pe, signed, fail)
+        check_imports(pe, fail)
+        resources = read_resources(pe)
+    except (pefile.PEFormatError, struct.error) as e:
         fail("PE structure", "readable", e)
         return failures
     check_manifest(resources, fail)
-    check_version(resources, fail)
+    check_version(pe, resources, fail)
     check_icon(resources, fail)
     return failures
 
@@ -340,17 +478,20 @@ def check(data, arch):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--arch", choices=sorted(ARCHES), required=True)
+    parser.add_argument("--signed", action="store_true",
+                        help="require an Authenticode certificate table")
     parser.add_argument("program")
     args = parser.parse_args()
     with open(args.program, "rb") as f:
         data = f.read()
-    failures = check(data, args.arch)
+    failures = check(data, args.arch, args.signed)
     for line in failures:
         print(line)
     if failures:
         print("%s: %d check(s) failed" % (args.program, len(failures)))
         return 1
-    print("%s: headers, imports, manifest, version record and icon as expected" % args.program)
+    print("%s: headers, %s, imports, manifest, version record and icon as expected"
+          % (args.program, "certificate table" if args.signed else "no certificate table"))
     return 0
 
 

@@ -3,7 +3,10 @@
 program passes, and a copy of it with one field altered fails, naming that
 field.
 
-    check_pe_faults.py --arch i686|x86_64 Updater.exe
+    check_pe_faults.py --arch i686|x86_64 [--signed] Updater.exe
+
+With --signed the program must be signed, and the faults of its
+certificate table are tried too.
 """
 import argparse
 import struct
@@ -11,10 +14,11 @@ import sys
 import unittest
 
 import check_pe
-import pe_reader as pe
+from check_pe import RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION
 
 PROGRAM = None
 ARCH = None
+SIGNED = False
 
 
 def replace_in(data, start, end, old, new):
@@ -31,8 +35,7 @@ def replace_in(data, start, end, old, new):
 
 
 def resource(data, rtype, name=None):
-    headers = pe.parse_headers(data)
-    for r in pe.parse_resources(data, headers):
+    for r in check_pe.read_resources(check_pe.load(data)):
         if r["type"] == rtype and (name is None or r["name"] == name):
             return r
     raise AssertionError("no resource %r/%r" % (rtype, name))
@@ -50,7 +53,7 @@ def in_manifest(old, new):
     trailing blanks (allowed after the root element) added so that the
     resource keeps its length."""
     def mutate(data):
-        r = resource(data, pe.RT_MANIFEST)
+        r = resource(data, RT_MANIFEST)
         text = r["bytes"]
         assert text.count(old) == 1, old
         lines = text.replace(old, new).split(b"\n")
@@ -63,10 +66,10 @@ def in_manifest(old, new):
     return mutate
 
 
-def header_word(key, change):
-    """Applies change to the 16-bit header field at headers[key + '_offset']."""
+def header_word(header, field, change):
+    """Applies change to a 16-bit field of the file or optional header."""
     def mutate(data):
-        at = pe.parse_headers(data)[key + "_offset"]
+        at = getattr(check_pe.load(data), header).get_field_absolute_offset(field)
         (value,) = struct.unpack_from("<H", data, at)
         out = bytearray(data)
         struct.pack_into("<H", out, at, change(value))
@@ -74,19 +77,36 @@ def header_word(key, change):
     return mutate
 
 
-def base_relocations_removed(data):
-    """Empties the base relocation directory entry, as a linker that leaves
-    .reloc out of an executable does."""
-    at = pe.parse_headers(data)["directories_offset"] + 8 * 5
-    out = bytearray(data)
-    struct.pack_into("<II", out, at, 0, 0)
-    return bytes(out)
+def directory_entry(index, change):
+    """Sets the data directory entry index to change(address, size)."""
+    def mutate(data):
+        entry = check_pe.directory(check_pe.load(data), index)
+        out = bytearray(data)
+        struct.pack_into("<II", out, entry.get_file_offset(),
+                         *change(entry.VirtualAddress, entry.Size))
+        return bytes(out)
+    return mutate
+
+
+def certificate_word(offset, value):
+    """Sets the 16-bit field at offset in the WIN_CERTIFICATE header."""
+    def mutate(data):
+        at = check_pe.directory(check_pe.load(data), check_pe.DIRECTORY_SECURITY).VirtualAddress
+        out = bytearray(data)
+        struct.pack_into("<H", out, at + offset, value)
+        return bytes(out)
+    return mutate
+
+
+def appended(data):
+    """Bytes added after the signature, where its digest does not reach."""
+    return data + b"\0" * 8
 
 
 def fixed_info_field(index, value):
     """Sets DWORD index of VS_FIXEDFILEINFO (0 is the signature)."""
     def mutate(data):
-        r = resource(data, pe.RT_VERSION)
+        r = resource(data, RT_VERSION)
         at = r["bytes"].find(struct.pack("<I", check_pe.VS_FFI_SIGNATURE))
         assert at >= 0
         out = bytearray(data)
@@ -108,7 +128,7 @@ def resource_id(rtype, which, value, name=None):
 def group_entry_bits(size, bits):
     """Sets wBitCount of the icon group's entry for the size x size image."""
     def mutate(data):
-        r = resource(data, pe.RT_GROUP_ICON)
+        r = resource(data, RT_GROUP_ICON)
         blob = r["bytes"]
         (count,) = struct.unpack_from("<H", blob, 4)
         for i in range(count):
@@ -124,13 +144,13 @@ def group_entry_bits(size, bits):
 def icon_image(size, change):
     """Applies change(bytearray image) to the RT_ICON image of that size."""
     def mutate(data):
-        group = resource(data, pe.RT_GROUP_ICON)["bytes"]
+        group = resource(data, RT_GROUP_ICON)["bytes"]
         (count,) = struct.unpack_from("<H", group, 4)
         for i in range(count):
             at = 6 + 14 * i
             if (group[at] or 256) == size:
                 (image_id,) = struct.unpack_from("<H", group, at + 12)
-                r = resource(data, pe.RT_ICON, image_id)
+                r = resource(data, RT_ICON, image_id)
                 image = bytearray(r["bytes"])
                 change(image)
                 out = bytearray(data)
@@ -154,14 +174,13 @@ def set_png_colour_type(colour_type):
 
 def in_imports(old, new):
     def mutate(data):
-        headers = pe.parse_headers(data)
-        rva, size = headers["directories"][1]
-        start = pe.rva_to_offset(headers, rva)
+        pe = check_pe.load(data)
+        rva = check_pe.directory(pe, check_pe.DIRECTORY_IMPORT).VirtualAddress
         # Names live after the descriptors, within the same section.
-        for s in headers["sections"]:
-            if s["raw_ptr"] <= start < s["raw_ptr"] + s["raw_size"]:
-                return replace_in(data, s["raw_ptr"], s["raw_ptr"] + s["raw_size"], old, new)
-        raise AssertionError("import section not found")
+        section = pe.get_section_by_rva(rva)
+        assert section is not None, "import section not found"
+        start = section.PointerToRawData
+        return replace_in(data, start, start + section.SizeOfRawData, old, new)
     return mutate
 
 
@@ -175,17 +194,20 @@ US_ENGLISH = 0x0409
 # (what is wrong, how to make it so, text that the failure line must hold)
 FAULTS = [
     ("not large-address-aware",
-     header_word("characteristics", lambda v: v & ~check_pe.IMAGE_FILE_LARGE_ADDRESS_AWARE),
+     header_word("FILE_HEADER", "Characteristics", lambda v: v & ~check_pe.IMAGE_FILE_LARGE_ADDRESS_AWARE),
      "LARGE_ADDRESS_AWARE"),
-    ("a console program", header_word("subsystem", lambda v: 3), "Subsystem"),
-    ("no ASLR", header_word("dll_characteristics",
+    ("a console program", header_word("OPTIONAL_HEADER", "Subsystem", lambda v: 3), "Subsystem"),
+    ("no ASLR", header_word("OPTIONAL_HEADER", "DllCharacteristics",
                             lambda v: v & ~check_pe.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE),
      "DYNAMIC_BASE"),
-    ("no DEP", header_word("dll_characteristics",
+    ("no DEP", header_word("OPTIONAL_HEADER", "DllCharacteristics",
                            lambda v: v & ~check_pe.IMAGE_DLLCHARACTERISTICS_NX_COMPAT),
      "NX_COMPAT"),
-    ("wrong machine", header_word("machine", lambda v: 0x01C4), "Machine"),
-    ("no base relocations", base_relocations_removed, "base relocations"),
+    ("wrong machine", header_word("FILE_HEADER", "Machine", lambda v: 0x01C4), "Machine"),
+    # As a linker that leaves .reloc out of an executable does.
+    ("no base relocations",
+     directory_entry(check_pe.DIRECTORY_BASERELOC, lambda rva, size: (0, 0)),
+     "base relocations"),
     ("a compiler runtime DLL imported", in_imports(b"USER32.dll", b"libgcc.dll"),
      "found libgcc.dll"),
     ("a wide message box", in_imports(b"MessageBoxA\0", b"MessageBoxW\0"),
@@ -205,28 +227,41 @@ FAULTS = [
     ("debug build flag", fixed_info_field(7, 1), "dwFileFlags:"),
     ("16-bit Windows OS", fixed_info_field(8, 0x4), "dwFileOS"),
     ("a DLL file type", fixed_info_field(9, 2), "dwFileType"),
-    ("internal name", in_resource(pe.RT_VERSION, u16("ORVUpdater"), u16("ORVUpdatex")),
+    ("internal name", in_resource(RT_VERSION, u16("ORVUpdater"), u16("ORVUpdatex")),
      "version string InternalName: expected 'ORVUpdater'"),
-    ("version string renamed", in_resource(pe.RT_VERSION, u16("Comments"), u16("Commentz")),
+    ("version string renamed", in_resource(RT_VERSION, u16("Comments"), u16("Commentz")),
      "version string Comments: expected '', found missing"),
-    ("US English string table", in_resource(pe.RT_VERSION, u16("041104b0"), u16("040904b0")),
+    ("US English string table", in_resource(RT_VERSION, u16("041104b0"), u16("040904b0")),
      "StringFileInfo tables"),
     ("US English translation",
-     in_resource(pe.RT_VERSION, struct.pack("<HH", JAPANESE, 1200),
+     in_resource(RT_VERSION, struct.pack("<HH", JAPANESE, 1200),
                  struct.pack("<HH", US_ENGLISH, 1200)),
      "VarFileInfo Translation"),
     ("version record in US English",
-     resource_id(pe.RT_VERSION, "lang", US_ENGLISH), "version resource language"),
+     resource_id(RT_VERSION, "lang", US_ENGLISH), "version resource language"),
     ("icon group in US English",
-     resource_id(pe.RT_GROUP_ICON, "lang", US_ENGLISH), "icon group 101 language"),
-    ("icon group id 102", resource_id(pe.RT_GROUP_ICON, "name", 102), "icon groups"),
-    ("manifest id 2", resource_id(pe.RT_MANIFEST, "name", 2), "manifest resource id"),
+     resource_id(RT_GROUP_ICON, "lang", US_ENGLISH), "icon group 101 language"),
+    ("icon group id 102", resource_id(RT_GROUP_ICON, "name", 102), "icon groups"),
+    ("manifest id 2", resource_id(RT_MANIFEST, "name", 2), "manifest resource id"),
     ("16x16 listed at 24 bits", group_entry_bits(16, 24), "icon group 101 images"),
     ("48x48 image at 32 bits", icon_image(48, set_dib_bits(32)), "as the group says"),
     ("256x256 image with alpha", icon_image(256, set_png_colour_type(6)),
      "256x256 at 24 bits (as the group says), found 256x256 at 32 bits"),
     ("32x32 image not square", icon_image(32, lambda image: image.__setitem__(
         slice(4, 8), struct.pack("<i", 33))), "icon group 101 entry"),
+]
+
+# The same for the certificate table of a signed program.
+SIGNED_FAULTS = [
+    ("signature dropped from the directory",
+     directory_entry(check_pe.DIRECTORY_SECURITY, lambda at, size: (0, 0)),
+     "certificate table: expected present"),
+    ("bytes after the signature", appended, "ending the file"),
+    ("table not 8-aligned",
+     directory_entry(check_pe.DIRECTORY_SECURITY, lambda at, size: (at + 4, size - 4)),
+     "8-aligned"),
+    ("X.509 certificate type", certificate_word(6, 0x0001), "WIN_CERTIFICATE"),
+    ("revision 1.0", certificate_word(4, 0x0100), "WIN_CERTIFICATE"),
 ]
 
 
@@ -236,32 +271,37 @@ class CheckerCatchesFaults(unittest.TestCase):
             self.data = f.read()
 
     def test_good_program_passes(self):
-        self.assertEqual(check_pe.check(self.data, ARCH), [])
+        self.assertEqual(check_pe.check(self.data, ARCH, SIGNED), [])
+
+    def test_signedness_is_checked_both_ways(self):
+        failures = check_pe.check(self.data, ARCH, not SIGNED)
+        self.assertTrue(any("certificate table" in line for line in failures), failures)
 
     def test_each_fault_fails_naming_the_field(self):
-        for what, mutate, expected in FAULTS:
+        for what, mutate, expected in FAULTS + (SIGNED_FAULTS if SIGNED else []):
             with self.subTest(fault=what):
                 altered = mutate(self.data)
                 self.assertNotEqual(altered, self.data, "the alteration changed nothing")
-                failures = check_pe.check(altered, ARCH)
+                failures = check_pe.check(altered, ARCH, SIGNED)
                 self.assertTrue(any(expected in line for line in failures),
                                 "no failure mentions %r; got %r" % (expected, failures))
 
     def test_truncated_file_is_reported_not_crashed(self):
-        headers = pe.parse_headers(self.data)
-        rsrc_rva = headers["directories"][2][0]
-        cut = self.data[:pe.rva_to_offset(headers, rsrc_rva) + 8]
-        failures = check_pe.check(cut, ARCH)
+        pe = check_pe.load(self.data)
+        rsrc_rva = check_pe.directory(pe, check_pe.DIRECTORY_RESOURCE).VirtualAddress
+        cut = self.data[:pe.get_offset_from_rva(rsrc_rva) + 8]
+        failures = check_pe.check(cut, ARCH, SIGNED)
         self.assertTrue(any("PE structure" in line for line in failures), failures)
 
 
 def main():
-    global PROGRAM, ARCH
+    global PROGRAM, ARCH, SIGNED
     parser = argparse.ArgumentParser()
     parser.add_argument("--arch", choices=sorted(check_pe.ARCHES), required=True)
+    parser.add_argument("--signed", action="store_true")
     parser.add_argument("program")
     args = parser.parse_args()
-    PROGRAM, ARCH = args.program, args.arch
+    PROGRAM, ARCH, SIGNED = args.program, args.arch, args.signed
     unittest.main(argv=[sys.argv[0], "-v"])
 
 
