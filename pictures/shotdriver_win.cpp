@@ -147,13 +147,16 @@ bool wait_for_file(const char* dir, const char* name, HANDLE process, DWORD time
 // Shows every box of the program in turn; false on a timeout.
 bool shoot_boxes(const Options& options, const BoxScript& script, HANDLE process,
                  DWORD process_id) {
-    for (int n = 1;; ++n) {
+    for (int n = 1;;) {
+        // Only a complete box is read: its caption, text, buttons and size
+        // are all set before it counts.
         HWND box = wait_for_box(process_id, process, options.timeout_ms);
         if (box == nullptr)
             return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
         BoxInfo info;
         RECT rect;
-        if (!read_box(box, &info) || !GetWindowRect(box, &rect)) return false;
+        // A box that went in between is no box to picture: wait again.
+        if (!read_box(box, &info) || !GetWindowRect(box, &rect) || !IsWindow(box)) continue;
         char box_name[32];
         char shot_name[32];
         snprintf(box_name, sizeof box_name, "box-%d.txt", n);
@@ -163,6 +166,7 @@ bool shoot_boxes(const Options& options, const BoxScript& script, HANDLE process
             return false;
         const int answer = n <= script.count ? script.answers[n - 1] : IDOK;
         if (!answer_box(box, answer, ANSWER_CLOSE_MS)) return false;
+        ++n;
     }
 }
 

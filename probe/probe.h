@@ -32,4 +32,6 @@ bool form_instance_name(char* out, size_t out_size, const char* path);
 // 0 when no instance of the game runs under name; 1 when its mutex and a
 // top-level window of its class exist; 255 when the mutex could not be opened
 // at all, which counts as running. Windows only.
+#ifdef _WIN32
 unsigned char is_game_running(const char* name);
+#endif

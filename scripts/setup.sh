@@ -13,6 +13,7 @@ liblnk-utils icoutils xdelta3 hyperfine
 clang libclang-rt-14-dev clang-tidy cppcheck valgrind
 xvfb xauth fonts-ipafont-gothic fonts-wine xdotool imagemagick zip unzip
 osslsigncode openssl python3-pefile
+stress-ng
 "
 
 # The shipped program is 32-bit: where the kernel runs 32-bit programs, Wine's

@@ -20,3 +20,15 @@ bool terminate_registry_data(uint32_t type, char* buffer, uint32_t data_size,
     buffer[data_size] = 0;
     return true;
 }
+
+bool finish_registry_read(bool queried, uint32_t type, char* buffer, uint32_t data_size,
+                          uint32_t buffer_size)
+{
+    if (queried && terminate_registry_data(type, buffer, data_size, buffer_size)) {
+        return true;
+    }
+    if (buffer_size > 0) {
+        buffer[0] = 0;
+    }
+    return false;
+}

@@ -16,3 +16,11 @@ constexpr uint32_t REGISTRY_TYPE_MULTI_SZ = 7;
 // left as it is. Writes at most one byte, always inside buffer_size.
 bool terminate_registry_data(uint32_t type, char* buffer, uint32_t data_size,
                              uint32_t buffer_size);
+
+// What a read leaves once the system's query has returned: queried tells
+// whether it succeeded, and then the data is terminated as above. true when
+// buffer holds the value; false otherwise, and then a buffer of at least one
+// byte holds the empty string, since a value that did not fit may have left
+// part of its bytes there, unterminated.
+bool finish_registry_read(bool queried, uint32_t type, char* buffer, uint32_t data_size,
+                          uint32_t buffer_size);

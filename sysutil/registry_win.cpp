@@ -40,14 +40,9 @@ unsigned char read_registry_string(HKEY root, const char* key_path, const char* 
                           &data_size);
     RegCloseKey(key);
 
-    if (rc == ERROR_SUCCESS && terminate_registry_data(type, buffer, data_size, buffer_size)) {
-        return READ_OK;
-    }
-    // A value that did not fit may have left part of its bytes, unterminated.
-    if (buffer_size > 0) {
-        buffer[0] = 0;
-    }
-    return READ_FAILED;
+    return finish_registry_read(rc == ERROR_SUCCESS, type, buffer, data_size, buffer_size)
+               ? READ_OK
+               : READ_FAILED;
 }
 
 int32_t write_registry_string(HKEY root, const char* key_path, const char* value_name,

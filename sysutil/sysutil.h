@@ -10,6 +10,10 @@
 
 // ---- File queries and zeroed allocation ----
 
+#ifdef _WIN32
+// The file queries and the directory listing (below) ask the system, so
+// only Windows builds have them.
+
 // Low 32 bits of the size of the first entry that the directory search
 // returns for name (wildcards allowed); 0 when nothing matches.
 uint32_t get_file_size(const char* name);
@@ -20,6 +24,8 @@ int64_t get_file_size64(const char* path);
 unsigned char is_file(const char* path);
 // 1 when the first entry that the search returns for name is a directory.
 unsigned char is_directory(const char* name);
+#endif
+
 // size zero bytes from malloc, or null. The caller releases it with free().
 void* alloc_zeroed(uint32_t size);
 
@@ -50,7 +56,10 @@ struct FileList {
 // A directory of more than 259 bytes lists nothing, a file name that would
 // not fit its LIST_PATH_BYTES block is left out, an extension entry without
 // a NUL matches nothing and an extension_count above 16 counts as 16.
+// Windows only.
+#ifdef _WIN32
 unsigned char list_files(FileList* list);
+#endif
 
 // ---- Shell shortcuts (operations below, Windows only) ----
 

@@ -73,7 +73,11 @@ unsigned int describe_multibyte_code_page();
 unsigned char ends_with_nocase(const char* str, const char* suffix);
 
 // The heap behind assign_string: malloc and free unless a test replaces them
-// to watch the block sizes or to make an allocation fail.
+// to watch the block sizes or to make an allocation fail. A block goes back
+// through the release that matches the allocate which made it: a caller who
+// replaces string_heap must release the blocks made meanwhile with its own
+// release (and those made before with free()), and a slot that outlives the
+// replacement must be released before the old functions are put back.
 struct StringHeap {
     void* (*allocate)(size_t size);
     void (*release)(void* block);
@@ -84,7 +88,8 @@ extern StringHeap string_heap;
 // slot. A block never shrinks; a longer src gets a new block of exactly its
 // length plus one, and src may lie anywhere, in the old block too. When no
 // block can be had the slot keeps what it held (null or its old string).
-// The slot's holder owns the block and releases it with free().
+// The slot's holder owns the block and releases it with string_heap.release
+// (free() while string_heap is not replaced; see above).
 void assign_string(char** slot, const char* src);
 
 // File name of path (after the last '\\' or '/', by the fixed Shift-JIS rule)

@@ -326,6 +326,12 @@ TEST_F(UpdaterE2e, SecondCopyLeavesSilentlyWhileFirstShowsABox) {
 
     // Once the first copy has ended, a new one runs normally.
     expect_boxes(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    // So does one whose guard cannot be created at all: an event holds the
+    // guard's name.
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, "ORVEX_Updater");
+    ASSERT_NE(nullptr, event);
+    expect_boxes(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    CloseHandle(event);
     expect_archive_untouched(SIZE_V100);
 }
 
@@ -561,12 +567,16 @@ TEST_F(UpdaterSplice, LongerUpdateDataGivesOnlyItsHead) {
 
 // Nothing is written unless the whole new content is at hand: a short update
 // data file leaves the archive as it was and says that the data is broken.
+// Only No cancels: questions closed without an answer go on as Yes does.
 TEST_F(UpdaterSplice, ShorterUpdateDataLeavesTheArchiveAlone) {
     install(SIZE_V100);
     put_update_data(UPDATE_LENGTH - 1);
-    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_DATA_MISSING});
-    expect_archive_untouched(SIZE_V100);
+    for (const char* answers : {"yes,yes,ok", "close,close,ok"}) {
+        SCOPED_TRACE(answers);
+        expect_boxes(run(answers, nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                     {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_DATA_MISSING});
+        expect_archive_untouched(SIZE_V100);
+    }
 }
 
 // What changes while the second question waits for its answer: nothing

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -38,34 +39,58 @@ bool wait_for_file(const std::string& path, DWORD timeout_ms) {
     return true;
 }
 
-// The value of the line "key value" in a sync file, or "" when absent.
-std::string field(const std::string& path, const std::string& key) {
-    FILE* in = fopen(path.c_str(), "rb");
-    if (in == nullptr) return "";
-    char line[8192];
-    std::string value;
-    while (fgets(line, sizeof line, in) != nullptr) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        if (text.compare(0, key.size() + 1, key + " ") == 0) {
-            value = text.substr(key.size() + 1);
-            break;
+// The whole of a sync file, read in one open once its name is there and its
+// writer has let go of it. The driver publishes each file complete by
+// renaming it into place, but the rename holds the file open for a moment
+// after the name appears: seen under Wine on a busy machine, fopen then
+// failed with ERROR_SHARING_VIOLATION, and a box file read field by field
+// gave an empty caption beside the right text. The wait is for an open that
+// succeeds.
+std::string read_sync_file(const std::string& path) {
+    const ULONGLONG deadline = GetTickCount64() + FILE_WAIT_MS;
+    FILE* in;
+    while ((in = fopen(path.c_str(), "rb")) == nullptr) {
+        if (GetTickCount64() >= deadline) {
+            ADD_FAILURE() << "cannot open " << path;
+            return "";
         }
+        Sleep(20);
     }
+    std::string content;
+    char block[4096];
+    size_t n;
+    while ((n = fread(block, 1, sizeof block, in)) > 0) content.append(block, n);
     fclose(in);
-    return value;
+    return content;
 }
 
-// The whole first line of a file, without its line break.
-std::string first_line(const std::string& path) {
-    FILE* in = fopen(path.c_str(), "rb");
-    if (in == nullptr) return "";
-    char line[256] = "";
-    if (fgets(line, sizeof line, in) == nullptr) line[0] = '\0';
-    fclose(in);
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
+// The lines of a sync file's content, without their line breaks.
+std::vector<std::string> lines_of(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The value of the line "key value", or "" when absent.
+std::string field(const std::string& content, const std::string& key) {
+    for (const std::string& line : lines_of(content)) {
+        if (line.compare(0, key.size() + 1, key + " ") == 0) return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+// The whole first line.
+std::string first_line(const std::string& content) {
+    const std::vector<std::string> lines = lines_of(content);
+    return lines.empty() ? "" : lines[0];
 }
 
 void touch(const std::string& path) {
@@ -129,12 +154,13 @@ TEST_F(ShotdriverTest, HoldsEachBoxUntilItsPictureIsTakenThenAnswersAsScripted) 
     for (int n = 1; n <= 2; ++n) {
         SCOPED_TRACE("box " + std::to_string(n));
         ASSERT_TRUE(wait_for_file(box_file(n), FILE_WAIT_MS));
-        const std::string caption = unhex(field(box_file(n), "caption"));
-        const std::string text = unhex(field(box_file(n), "text"));
+        const std::string box = read_sync_file(box_file(n));
+        const std::string caption = unhex(field(box, "caption"));
+        const std::string text = unhex(field(box, "text"));
         EXPECT_EQ(boxes[n - 1].caption, caption) << hex_bytes(caption.c_str());
         EXPECT_EQ(boxes[n - 1].text, text) << hex_bytes(text.c_str());
         long left = 0, top = 0, right = 0, bottom = 0;
-        ASSERT_EQ(4, sscanf(field(box_file(n), "rect").c_str(), "%ld %ld %ld %ld", &left, &top,
+        ASSERT_EQ(4, sscanf(field(box, "rect").c_str(), "%ld %ld %ld %ld", &left, &top,
                             &right, &bottom));
         EXPECT_LT(left, right);
         EXPECT_LT(top, bottom);
@@ -146,7 +172,7 @@ TEST_F(ShotdriverTest, HoldsEachBoxUntilItsPictureIsTakenThenAnswersAsScripted) 
     }
     EXPECT_EQ(0u, finish());
     // boxshow exits with the button of its last box: No.
-    EXPECT_EQ("exit 7", first_line(done_file()));
+    EXPECT_EQ("exit 7", first_line(read_sync_file(done_file())));
 }
 
 TEST_F(ShotdriverTest, HeldFileCanBeReadButNotOpenedForWritingWhileTheProgramRuns) {
@@ -178,7 +204,7 @@ TEST_F(ShotdriverTest, BoxThatIsNeverPicturedEndsTheRunAtTheTimeout) {
     start("--timeout-ms 1500", "0 unpictured waiting");
     ASSERT_TRUE(wait_for_file(box_file(1), FILE_WAIT_MS));
     EXPECT_EQ(2u, finish());
-    EXPECT_EQ("timeout", first_line(done_file()));
+    EXPECT_EQ("timeout", first_line(read_sync_file(done_file())));
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ TEST(FormInstanceName, LowersAsciiAndTurnsSingleByteBackslashesIntoColons) {
         // 表 is 95 5C: its trail byte is not a separator.
         {"C:\\\x95\x5C\\VELK.EXE", "c::\x95\x5C:velk.exe"},
         {"D:\\\x83\x5C\x83\x74\x83\x67\\", "d::\x83\x5C\x83\x74\x83\x67:"},
+        // ア is 83 41: a lowered trail byte would name another game.
+        {"C:\\\x83\x41\\VELK.EXE", "c::\x83\x41:velk.exe"},
         // Full-width Ａ (82 60) and ａ (82 81) do not change.
         {"C:\\\x82\x60\x82\x81" "AB\\velk.exe", "c::\x82\x60\x82\x81" "ab:velk.exe"},
         // Half-width katakana are single bytes; the backslash after them is one.

@@ -208,6 +208,12 @@ TEST(ListFiles, MalformedExtensionEntriesAreBounded)
     list.extension_count = 1;
     ASSERT_EQ(list_files_with(&list, &kFakeSystem), 0);
     EXPECT_EQ(take_names(&list), std::vector<std::string>());
+    // Such an entry is passed over: the entries after it still count.
+    serve({{"x.abcdefgh", 0x20}, {"y.dat", 0x20}});
+    list = make_list("d", {"", ".dat"}, 4);
+    memcpy(list.extensions[0], ".abcdefg", LIST_EXTENSION_BYTES);
+    ASSERT_EQ(list_files_with(&list, &kFakeSystem), 0);
+    EXPECT_EQ(take_names(&list), std::vector<std::string>{"d\\y.dat"});
 
     // A count above the 16 entries of the record uses those 16.
     serve({{"x.abcdefgh", 0x20}, {"y.dat", 0x20}});

@@ -49,12 +49,26 @@ TEST(TerminateRegistryData, StringsEndInsideTheBufferOrAreRefused)
     for (const TerminateCase& c : cases) {
         SCOPED_TRACE("type " + std::to_string(c.type) + " data " + hex(c.data) + "buffer " +
                      std::to_string(c.buffer_size));
+        const uint32_t data_size = static_cast<uint32_t>(c.data.size());
         std::vector<char> buffer(c.buffer_size, MARKER);
         std::copy(c.data.begin(), c.data.end(), buffer.begin());
-        EXPECT_EQ(c.accepted, terminate_registry_data(c.type, buffer.data(),
-                                                      static_cast<uint32_t>(c.data.size()),
-                                                      c.buffer_size));
+        const std::vector<char> copied = buffer;
+        EXPECT_EQ(c.accepted,
+                  terminate_registry_data(c.type, buffer.data(), data_size, c.buffer_size));
         EXPECT_EQ(hex(c.expected), hex(std::string(buffer.begin(), buffer.end())));
+
+        // What the reader's caller gets: a refused value, or any after a
+        // failed query, leaves the empty string, not the bytes it copied.
+        for (const bool queried : {true, false}) {
+            SCOPED_TRACE(queried ? "queried" : "query failed");
+            buffer = copied;
+            const bool kept = queried && c.accepted;
+            EXPECT_EQ(kept, finish_registry_read(queried, c.type, buffer.data(), data_size,
+                                                 c.buffer_size));
+            std::string after = kept ? c.expected : std::string(copied.begin(), copied.end());
+            if (!kept && c.buffer_size > 0) after[0] = '\0';
+            EXPECT_EQ(hex(after), hex(std::string(buffer.begin(), buffer.end())));
+        }
     }
 }
 
@@ -102,6 +116,9 @@ TEST(ShortcutWorkingDirectory, DriveAndDirectoryWithoutTheLastBackslash)
         {"C:\\" + d253 + "\\game.exe", 0, "C:\\" + d253},
         {"C:\\" + d300 + "\\game.exe", 0, "C:\\" + std::string(254, 'd')},
         {"C:\\" + d300 + "\\game.exe", 1, ""},
+        // A cut right after 0x83 0x5C: that 0x5C is no backslash to remove.
+        {"C:\\" + std::string(252, 'd') + "\x83\x5C" + "dd\\game.exe", 0,
+         "C:\\" + std::string(252, 'd') + "\x83\x5C"},
         // A cut that would split 0x83 0x5C leaves the whole character out.
         {"C:\\" + d253 + "\x83\x5C\\game.exe", 0, "C:\\" + d253},
     };

@@ -273,6 +273,8 @@ TEST_F(SpliceTest, EveryFailureLeavesTheOldArchiveWholeSomewhereAndIsReported) {
         {"update data read short", {{READ, 1}}, SPLICE_UPDATE_DATA_UNREADABLE, UNCHANGED},
         {"archive not opened for reading", {{OPEN, 2}}, SPLICE_ARCHIVE_UNREADABLE, UNCHANGED},
         {"archive read short", {{READ, 2}}, SPLICE_ARCHIVE_UNREADABLE, UNCHANGED},
+        // A failed read is no proof that nothing follows the measured end.
+        {"probe past the end fails", {{READ, 3}}, SPLICE_ARCHIVE_UNREADABLE, UNCHANGED},
         {"archive not opened for writing", {{OPEN, 3}}, SPLICE_WRITE_FAILED, UNCHANGED},
         {"head write fails", {{WRITE, 1}}, SPLICE_WRITE_FAILED, RESTORED},
         {"tail write fails", {{WRITE, 2}}, SPLICE_WRITE_FAILED, RESTORED},

@@ -71,23 +71,31 @@ struct BoxInfo {
 void box_buttons_name(unsigned buttons, char* out, size_t out_size);
 const char* box_icon_name(BoxIcon icon);
 const char* box_answer_name(int button_id);
-// Parses "ok", "yes", "no", "cancel" (any letter case) into IDOK...; 0 if
-// the word is none of them.
+// Parses "ok", "yes", "no", "cancel", "abort", "retry", "ignore" (any letter
+// case) into IDOK...; "close" into IDCLOSE; 0 if the word is none of them.
 int box_answer_from_name(const char* word);
 
 // ---- Primitives ----
 
-// One look: the visible message box of process_id, or null.
+// One look: the visible message box of process_id, or null. The box may
+// still be in the making (caption, text or buttons not yet set).
 HWND find_box(DWORD process_id);
-// Waits up to timeout_ms for a visible message box of process_id. Gives up
-// early (null) when stop is signalled; stop may be null (a process handle
-// ends the wait when the process ends).
+// Waits up to timeout_ms for a complete message box of process_id: visible,
+// through WM_INITDIALOG (its caption and text set, unchanged between two
+// looks), with its text control and the buttons of one MessageBoxA style
+// (OK, OK/Cancel, ..., Yes/No) showing. Gives up early (null) when stop is
+// signalled; stop may be null (a process handle ends the wait when the
+// process ends).
 HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms);
-// Reads caption, text, buttons and icon. false when box is no longer there.
+// Reads caption, text, buttons and icon of a box that wait_for_box returned.
+// false when box is no longer there (closed, or replaced by the next one),
+// or when its caption or text, which it has, came back empty.
 bool read_box(HWND box, BoxInfo* info);
 // Presses button_id (IDOK, IDYES, IDNO, ...) by posting WM_COMMAND to the box
 // and waits up to timeout_ms for the box to go away. false when the box has
-// no such button or did not close in time.
+// no such button or did not close in time. IDCLOSE closes the box instead,
+// as its close button does (WM_CLOSE), whatever buttons it has: under Wine
+// MessageBoxA then returns IDCANCEL, for a Yes/No box too.
 bool answer_box(HWND box, int button_id, DWORD timeout_ms);
 
 // ---- Scripted runs ----
@@ -120,7 +128,7 @@ struct BoxTranscript {
     char error[256];          // what went wrong, for a test's failure message
 };
 
-// Script from words: "yes,no,ok" (case-insensitive). false on an unknown word
+// Script from words: "yes,no,ok", "close" (case-insensitive). false on an unknown word
 // or more than BOX_TRANSCRIPT_MAX answers.
 bool parse_box_script(const char* words, BoxScript* script);
 

@@ -1,7 +1,7 @@
 // boxdriver.exe: runs a program, answers its message boxes from a script and
 // writes a transcript of every box to a file.
 //
-//   boxdriver.exe --transcript FILE [--cwd DIR] [--answers yes,no,ok]
+//   boxdriver.exe --transcript FILE [--cwd DIR] [--answers yes,no,ok,close]
 //                 [--timeout-ms N] [--] PROGRAM [ARGS...]
 //
 // The transcript goes to a file rather than to stdout: under Wine a helper
@@ -38,7 +38,7 @@ constexpr DWORD DEFAULT_TIMEOUT_MS = 120000;
 int usage(const char* why) {
     fprintf(stderr,
             "boxdriver: %s\nusage: boxdriver.exe --transcript FILE [--cwd DIR] "
-            "[--answers yes,no,ok] [--timeout-ms N] PROGRAM [ARGS...]\n",
+            "[--answers yes,no,ok,close] [--timeout-ms N] PROGRAM [ARGS...]\n",
             why);
     return 64;
 }

@@ -15,6 +15,9 @@ constexpr int BOX_TEXT_ID = 0xFFFF;
 constexpr DWORD POLL_MS = 10;
 // How long an answered box may take to close.
 constexpr DWORD ANSWER_CLOSE_MS = 5000;
+// How long one look at a box waits for the box's thread to take a message;
+// a busy thread is simply looked at again.
+constexpr DWORD BOX_REPLY_MS = 250;
 
 struct ButtonName {
     int id;
@@ -165,6 +168,82 @@ BoxIcon classify_icon(HWND box) {
     return probed == BOX_ICON_NONE ? BOX_ICON_UNIDENTIFIED : probed;
 }
 
+// The button sets that MessageBoxA shows (MB_OK ... MB_RETRYCANCEL;
+// MB_CANCELTRYCONTINUE shows Cancel beside two buttons not tracked here).
+constexpr unsigned BOX_BUTTON_SETS[] = {
+    BOX_BUTTON_OK,
+    BOX_BUTTON_OK | BOX_BUTTON_CANCEL,
+    BOX_BUTTON_ABORT | BOX_BUTTON_RETRY | BOX_BUTTON_IGNORE,
+    BOX_BUTTON_YES | BOX_BUTTON_NO | BOX_BUTTON_CANCEL,
+    BOX_BUTTON_YES | BOX_BUTTON_NO,
+    BOX_BUTTON_RETRY | BOX_BUTTON_CANCEL,
+    BOX_BUTTON_CANCEL,
+};
+
+unsigned visible_buttons(HWND box) {
+    unsigned buttons = 0;
+    for (const ButtonName& button : BUTTONS) {
+        HWND control = GetDlgItem(box, button.id);
+        if (control && IsWindowVisible(control)) buttons |= button.bit;
+    }
+    return buttons;
+}
+
+// What a look at a box in the making can tell apart.
+struct BoxState {
+    bool has_text;
+    int caption_length;
+    int text_length;
+    unsigned buttons;
+    RECT rect;
+};
+
+bool look_at_box(HWND box, BoxState* state) {
+    memset(state, 0, sizeof *state);
+    if (!IsWindowVisible(box) || !GetWindowRect(box, &state->rect)) return false;
+    state->caption_length = GetWindowTextLengthA(box);
+    HWND text = GetDlgItem(box, BOX_TEXT_ID);
+    state->has_text = text != nullptr;
+    state->text_length = text ? GetWindowTextLengthA(text) : 0;
+    state->buttons = visible_buttons(box);
+    return IsWindowVisible(box) != FALSE;
+}
+
+bool same_state(const BoxState& a, const BoxState& b) {
+    return a.has_text == b.has_text && a.caption_length == b.caption_length &&
+           a.text_length == b.text_length && a.buttons == b.buttons &&
+           EqualRect(&a.rect, &b.rect);
+}
+
+// Whether the box is complete: shown, its dialog initialised, its text
+// control there and exactly the buttons of one MessageBoxA style showing.
+// Seen under Wine 8: a box is made from one template, hidden, with an empty
+// caption and text and every button; WM_INITDIALOG sets caption and text,
+// removes the buttons that the style does not name and sizes the box, which
+// is shown after that. A message sent to the box is handled only once its
+// thread takes messages again, so a reply between two looks that agree
+// (caption and text lengths, buttons, place and size) means that the box
+// was not being set up in between. Visibility alone is not trusted: a box
+// was once read with an empty caption under load. Caption and text may be
+// empty (a program may pass ""), so their lengths only have to agree.
+// False also when the box has gone.
+bool box_is_complete(HWND box) {
+    BoxState first;
+    if (!look_at_box(box, &first)) return false;
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, BOX_REPLY_MS,
+                             &ignored)) {
+        return false;
+    }
+    BoxState second;
+    if (!look_at_box(box, &second) || !same_state(first, second)) return false;
+    if (!second.has_text) return false;
+    for (unsigned set : BOX_BUTTON_SETS) {
+        if (second.buttons == set) return true;
+    }
+    return false;
+}
+
 // The button that lets a program go on without consenting to anything.
 int cautious_answer(unsigned buttons) {
     if (buttons & BOX_BUTTON_NO) return IDNO;
@@ -202,12 +281,13 @@ BoxRunOutcome drive_until(DWORD process_id, HANDLE until, const BoxScript* scrip
             return transcript->outcome;
         }
         BoxInfo info;
-        if (!read_box(box, &info)) continue;  // closed meanwhile
+        if (!read_box(box, &info)) continue;  // closed or replaced meanwhile
 
         int answer;
         if (scripted < script->count) {
             answer = script->answers[scripted++];
-            if (!(info.buttons & bit_for_answer(answer))) {
+            // Any box can be told to close; only a button must be there.
+            if (answer != IDCLOSE && !(info.buttons & bit_for_answer(answer))) {
                 char detail[64];
                 snprintf(detail, sizeof detail, "box %d has no %s button",
                          transcript->box_count + 1, box_answer_name(answer));
@@ -291,6 +371,7 @@ const char* box_answer_name(int button_id) {
     case IDIGNORE: return "IDIGNORE";
     case IDYES: return "IDYES";
     case IDNO: return "IDNO";
+    case IDCLOSE: return "IDCLOSE";
     default: return "unknown";
     }
 }
@@ -299,6 +380,7 @@ int box_answer_from_name(const char* word) {
     for (const ButtonName& button : BUTTONS) {
         if (_stricmp(word, button.name) == 0) return button.id;
     }
+    if (_stricmp(word, "close") == 0) return IDCLOSE;
     return 0;
 }
 
@@ -312,7 +394,7 @@ HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms) {
     unsigned long long deadline = now_ms() + timeout_ms;
     for (;;) {
         HWND box = find_box(process_id);
-        if (box) return box;
+        if (box && box_is_complete(box)) return box;
         DWORD left = remaining_ms(deadline);
         if (left == 0) return nullptr;
         DWORD slice = left < POLL_MS ? left : POLL_MS;
@@ -320,7 +402,8 @@ HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms) {
             if (WaitForSingleObject(stop, slice) == WAIT_OBJECT_0) {
                 // A box shown just before the process ended or the stop came
                 // is still worth one last look.
-                return find_box(process_id);
+                box = find_box(process_id);
+                return box && box_is_complete(box) ? box : nullptr;
             }
         } else {
             Sleep(slice);
@@ -338,19 +421,26 @@ bool read_box(HWND box, BoxInfo* info) {
     if (text) GetWindowTextA(text, info->text, static_cast<int>(sizeof info->text));
     info->truncated = caption_length >= static_cast<int>(sizeof info->caption) ||
                       text_length >= static_cast<int>(sizeof info->text);
-    for (const ButtonName& button : BUTTONS) {
-        HWND control = GetDlgItem(box, button.id);
-        if (control && IsWindowVisible(control)) info->buttons |= button.bit;
+    // A caption or text that the box has but that came back empty was not
+    // read: the caller looks again rather than record it.
+    if ((caption_length > 0 && info->caption[0] == '\0') ||
+        (text_length > 0 && info->text[0] == '\0')) {
+        return false;
     }
+    info->buttons = visible_buttons(box);
     info->icon = classify_icon(box);
     return IsWindow(box) != FALSE;
 }
 
 bool answer_box(HWND box, int button_id, DWORD timeout_ms) {
-    HWND button = GetDlgItem(box, button_id);
-    if (!button || !IsWindowVisible(button)) return false;
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
+    if (button_id == IDCLOSE) {
+        PostMessageA(box, WM_CLOSE, 0, 0);
+    } else {
+        HWND button = GetDlgItem(box, button_id);
+        if (!button || !IsWindowVisible(button)) return false;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+    }
     unsigned long long deadline = now_ms() + timeout_ms;
     while (IsWindow(box) && IsWindowVisible(box)) {
         if (remaining_ms(deadline) == 0) return false;

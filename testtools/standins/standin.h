@@ -22,7 +22,8 @@ bool parse_standin_options(int argc, char** argv, StandinOptions* options,
                            const char** positional, int positional_capacity,
                            int* positional_count);
 
-// Creates the ready file. false when it cannot be written.
+// Creates the ready file, holding "ready <process id>", complete and closed
+// from the moment it exists. false when it cannot be written.
 bool announce_ready(const StandinOptions& options);
 
 // Serves the thread's window messages until the stop file exists or the

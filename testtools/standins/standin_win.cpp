@@ -7,6 +7,10 @@
 
 namespace {
 constexpr DWORD STOP_POLL_MS = 20;
+// Room for the ready file's temporary name (a Windows path) and terminator.
+constexpr size_t READY_PATH_BYTES = MAX_PATH + 1;
+// The ready file is first written under its own path with this suffix.
+constexpr char READY_TEMPORARY_SUFFIX[] = ".part";
 }
 
 bool parse_standin_options(int argc, char** argv, StandinOptions* options,
@@ -40,9 +44,21 @@ bool parse_standin_options(int argc, char** argv, StandinOptions* options,
 
 bool announce_ready(const StandinOptions& options) {
     if (!options.ready_file) return true;
-    FILE* file = fopen(options.ready_file, "wb");
+    // Written and closed under another name, then renamed: the ready file
+    // appears complete, never while it is still open or half written.
+    char temporary[READY_PATH_BYTES];
+    const int length = snprintf(temporary, sizeof temporary, "%s%s", options.ready_file,
+                                READY_TEMPORARY_SUFFIX);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return false;
+    FILE* file = fopen(temporary, "wb");
     if (!file) return false;
-    return fclose(file) == 0;
+    const bool written = fprintf(file, "ready %lu\n",
+                                 static_cast<unsigned long>(GetCurrentProcessId())) > 0;
+    if (fclose(file) != 0 || !written) {
+        DeleteFileA(temporary);
+        return false;
+    }
+    return MoveFileExA(temporary, options.ready_file, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 bool wait_for_stop(const StandinOptions& options) {
