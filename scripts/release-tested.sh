@@ -45,7 +45,9 @@ tests_built=$(sha "$build/updater/Updater.exe")
 cp "$packed" "$build/updater/Updater.exe"
 
 junit="$workdir/e2e-junit.xml"
-ctest --test-dir "$build" -L e2e --output-on-failure --output-junit "$junit" \
+# The signed-copy pass drives the test certificate's signed program, not this
+# one, and would pull in the signing test besides.
+ctest --test-dir "$build" -L e2e -LE signed-copy --output-on-failure --output-junit "$junit" \
     >"$workdir/e2e-test.log" 2>&1 ||
     { cat "$workdir/e2e-test.log" >&2; fail "the end-to-end tests FAILED"; }
 # CTest passes a run whose tests were skipped; a release needs them run.
