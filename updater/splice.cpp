@@ -243,17 +243,12 @@ static SpliceResult splice_blocks(const char* archive_path, const char* update_p
 
 SpliceOutcome splice_files(const char* archive_path, const char* update_path,
                            const SpliceLayout& layout, const char* rescue_folder) {
-    SpliceOutcome outcome;
-    outcome.rescue_path[0] = '\0';
-    if (layout.replaced_length > layout.archive_size) {
-        outcome.result = SPLICE_ARCHIVE_UNREADABLE;
-        return outcome;
-    }
+    if (layout.replaced_length > layout.archive_size)
+        return {SPLICE_ARCHIVE_UNREADABLE, {}};
     unsigned char* head = static_cast<unsigned char*>(splice_io.alloc(layout.head_length));
-    if (head == nullptr) {
-        outcome.result = SPLICE_OUT_OF_MEMORY;
-        return outcome;
-    }
+    if (head == nullptr)
+        return {SPLICE_OUT_OF_MEMORY, {}};
+    SpliceOutcome outcome = {SPLICE_DONE, {}};
     outcome.result = splice_blocks(archive_path, update_path, layout, rescue_folder, head,
                                    outcome.rescue_path);
     splice_io.release(head);
@@ -262,12 +257,8 @@ SpliceOutcome splice_files(const char* archive_path, const char* update_path,
 
 SpliceOutcome splice_archive(const char* prefix) {
     char archive_path[COMPOSED_PATH_BYTES];
-    if (!compose_path(archive_path, sizeof(archive_path), prefix, ARCHIVE_RELATIVE_PATH)) {
-        SpliceOutcome outcome;
-        outcome.result = SPLICE_ARCHIVE_UNREADABLE;
-        outcome.rescue_path[0] = '\0';
-        return outcome;
-    }
+    if (!compose_path(archive_path, sizeof(archive_path), prefix, ARCHIVE_RELATIVE_PATH))
+        return {SPLICE_ARCHIVE_UNREADABLE, {}};
     // The copy goes where the update data lies: the current directory.
     return splice_files(archive_path, UPDATE_DATA_FILE, UPDATE_SPLICE_LAYOUT, "");
 }
