@@ -118,14 +118,19 @@ enum WriteOutcome {
     WRITE_INCOMPLETE,  // opened (and truncated), but not all written, committed and closed
 };
 
-// Writes the pieces in order to an open file, then flushes the stream and
-// commits the file before closing it: only then are the bytes on the disk.
-// The file is closed whatever happens.
+// Flushes the stream and commits the file: only then are the bytes written
+// so far on the disk.
+static bool commit_written(FILE* file) {
+    return splice_io.flush(file) == 0 && splice_io.commit(file) == 0;
+}
+
+// Writes the pieces in order to an open file and commits them, the first on
+// its own before the second is written. The file is closed whatever happens.
 static bool write_and_close(FILE* file, const unsigned char* first, size_t first_length,
                             const unsigned char* second, size_t second_length) {
     bool ok = write_whole(file, first, first_length) &&
-              write_whole(file, second, second_length) && splice_io.flush(file) == 0 &&
-              splice_io.commit(file) == 0;
+              (second_length == 0 || commit_written(file)) &&
+              write_whole(file, second, second_length) && commit_written(file);
     // fclose releases the stream whatever it returns; its result tells whether
     // the file was closed cleanly.
     if (splice_io.close(file) != 0)
@@ -217,6 +222,13 @@ static SpliceResult splice_blocks(const char* archive_path, const char* update_p
     if (!read_file(archive_path, body, layout.archive_size, true)) {
         result = SPLICE_ARCHIVE_UNREADABLE;
     } else {
+        // The update data goes first and is committed on its own before the
+        // tail is written: a rewrite cut short at any point (the process
+        // ended, the power lost) then leaves a file that starts with the
+        // update data, which is how the next run tells it from an archive of
+        // some other version (is_interrupted_rewrite). Without that commit
+        // the system may put later parts of the file on the disk before its
+        // head.
         const WriteOutcome written =
             write_file(archive_path, head, layout.head_length, body + layout.replaced_length,
                        layout.archive_size - layout.replaced_length);

@@ -234,11 +234,13 @@ TEST_F(SpliceTest, WritesTheUpdateHeadThenTheOldTail) {
     ASSERT_EQ(kSmall.archive_size - kSmall.replaced_length + kSmall.head_length, result.size());
     EXPECT_TRUE(result == spliced(update, archive, kSmall));
     EXPECT_EQ(0, g_open_files);
-    // The new archive is flushed and committed before it is closed, and that
-    // close is the last thing done; no copy is made.
-    const std::vector<Op> last(g_log.end() - 4, g_log.end());
-    EXPECT_TRUE((last == std::vector<Op>{WRITE, FLUSH, COMMIT, CLOSE}));
-    EXPECT_EQ(1, g_calls[COMMIT]);
+    // The head is committed on its own before the tail is written, so that a
+    // rewrite cut short leaves a file that starts with the update data; the
+    // whole is committed before it is closed, and that close is the last
+    // thing done; no copy is made.
+    const std::vector<Op> last(g_log.end() - 7, g_log.end());
+    EXPECT_TRUE((last == std::vector<Op>{WRITE, FLUSH, COMMIT, WRITE, FLUSH, COMMIT, CLOSE}));
+    EXPECT_EQ(2, g_calls[COMMIT]);
     EXPECT_EQ(0, g_calls[CREATE]);
     EXPECT_TRUE(rescue_folder_names().empty());
     EXPECT_EQ("", rescue_path_);
@@ -264,7 +266,8 @@ TEST_F(SpliceTest, EveryFailureLeavesTheOldArchiveWholeSomewhereAndIsReported) {
     // 3 archive "wb", 4 archive "wb" again to write it back; read 1 update,
     // 2 archive, 3 the probe for bytes past the measured end; write 1 head,
     // 2 tail (skipped when the head fails), then the write-back, then the
-    // copy; flush, commit and close in the order of the writes; create 1 the
+    // copy; flush and commit after the head, after the tail, then for the
+    // write-back and the copy; close in the order of the files; create 1 the
     // copy in the rescue folder.
     const FaultCase cases[] = {
         {"head block not allocated", {{ALLOC, 1}}, SPLICE_OUT_OF_MEMORY, UNCHANGED},
@@ -278,9 +281,11 @@ TEST_F(SpliceTest, EveryFailureLeavesTheOldArchiveWholeSomewhereAndIsReported) {
         {"archive not opened for writing", {{OPEN, 3}}, SPLICE_WRITE_FAILED, UNCHANGED},
         {"head write fails", {{WRITE, 1}}, SPLICE_WRITE_FAILED, RESTORED},
         {"tail write fails", {{WRITE, 2}}, SPLICE_WRITE_FAILED, RESTORED},
-        {"flush after writing fails", {{FLUSH, 1}}, SPLICE_WRITE_FAILED, RESTORED},
+        {"flush after writing fails", {{FLUSH, 2}}, SPLICE_WRITE_FAILED, RESTORED},
+        // The tail is not written over a head that is not on the disk.
+        {"commit of the head fails", {{COMMIT, 1}}, SPLICE_WRITE_FAILED, RESTORED},
         // Everything written, but not known to be on the disk: never "done".
-        {"commit after writing fails", {{COMMIT, 1}}, SPLICE_WRITE_FAILED, RESTORED},
+        {"commit after writing fails", {{COMMIT, 2}}, SPLICE_WRITE_FAILED, RESTORED},
         {"close after writing fails", {{CLOSE, 3}}, SPLICE_WRITE_FAILED, RESTORED},
         // The write-back fails as well: the old archive goes to a new file.
         {"write-back cannot open", {{WRITE, 2}, {OPEN, 4}}, SPLICE_ARCHIVE_RESCUED, UNKNOWN},
