@@ -50,6 +50,12 @@ const char MSG_ARCHIVE_DAMAGED[] =
     "データファイルが壊れているため、このままではゲームが正しく動作しません。\n\n"
     "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストールしてください。"
     "元の状態に戻ります。";
+const char MSG_UPDATE_INTERRUPTED[] =
+    "%s のデータファイル update1.ovp は、前回のアップデートが途中で中断されたため、"
+    "不完全な状態になっています。\n"
+    "このままではゲームが正しく動作しません。\n\n"
+    "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストールしてから、"
+    "このアップデートを実行してください。";
 
 // The longest rescue text, the longest title-formatted copy path and the
 // terminator fit the message buffer ("%s" counts for the title's room).
@@ -86,6 +92,7 @@ const NamedText ALL_TEXTS[] = {
     NAMED(MSG_ARCHIVE_RESCUED),
     NAMED(MSG_ARCHIVE_RESCUED_ACTION),
     NAMED(MSG_ARCHIVE_DAMAGED),
+    NAMED(MSG_UPDATE_INTERRUPTED),
     NAMED(CAP_UPDATE),
     NAMED(CAPTION_ERROR),
     NAMED(CAPTION_ERROR_NO1),

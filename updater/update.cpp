@@ -97,6 +97,44 @@ static int64_t tell_position(FILE* file) {
 #endif
 }
 
+// Compares length bytes from the current positions of a and b, a piece at a
+// time; false at the first difference or when either ends first.
+static bool same_bytes(FILE* a, FILE* b, size_t length) {
+    constexpr size_t PIECE_BYTES = 4096;
+    unsigned char from_a[PIECE_BYTES];
+    unsigned char from_b[PIECE_BYTES];
+    for (size_t done = 0; done < length;) {
+        const size_t n = length - done < PIECE_BYTES ? length - done : PIECE_BYTES;
+        if (fread(from_a, 1, n, a) != n || fread(from_b, 1, n, b) != n ||
+            memcmp(from_a, from_b, n) != 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+static_assert(ARCHIVE_SIZE_PATCH_MISSING < 2 && ARCHIVE_SIZE_V101 < ARCHIVE_SIZE_V100,
+              "no known size lies in the range of a cut-short rewrite");
+
+bool is_interrupted_rewrite(const char* archive_path, int64_t archive_size,
+                            const char* update_path) {
+    // An empty archive stays "unrecognised": nothing in it tells its origin.
+    if (archive_size < 2 || archive_size >= ARCHIVE_SIZE_V101)
+        return false;
+    const size_t length = static_cast<size_t>(
+        archive_size < UPDATE_HEAD_LENGTH ? archive_size : UPDATE_HEAD_LENGTH);
+    FILE* archive = fopen(archive_path, "rb");
+    if (archive == nullptr)
+        return false;
+    FILE* update = fopen(update_path, "rb");
+    const bool same = update != nullptr && same_bytes(archive, update, length);
+    // Only read from: a failed close loses nothing.
+    if (update != nullptr)
+        (void)fclose(update);
+    (void)fclose(archive);
+    return same;
+}
+
 bool measure_file_size(const char* path, int64_t* size) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr)

@@ -144,7 +144,13 @@ int run_update() {
     case VERSION_PATCH_MISSING:
         return end_update_titled(MSG_PATCH_MISSING);
     case VERSION_101:
+        return end_update_titled(MSG_ALREADY_APPLIED);
     case VERSION_UNKNOWN:
+        // A size of no version at all may be a rewrite of ours that was cut
+        // short: saying "already applied" there would pass a broken archive
+        // as updated.
+        if (is_interrupted_rewrite(archive_path, archive_size, UPDATE_DATA_FILE))
+            return end_update(MSG_UPDATE_INTERRUPTED, CAPTION_FAILED, true);
         return end_update_titled(MSG_ALREADY_APPLIED);
     case VERSION_100:
         break;

@@ -78,6 +78,8 @@ extern const char MSG_ARCHIVE_RESCUED[];
 extern const char MSG_ARCHIVE_RESCUED_ACTION[];
 // As above, and no copy could be saved either: the archive is damaged.
 extern const char MSG_ARCHIVE_DAMAGED[];
+// The archive is what a rewrite cut short leaves (is_interrupted_rewrite).
+extern const char MSG_UPDATE_INTERRUPTED[];
 
 extern const char CAP_UPDATE[];
 extern const char CAPTION_ERROR[];
@@ -139,6 +141,16 @@ VersionCode classify_archive_size(int64_t size);
 // is stored as -1. Sizes of 2^31 bytes and more are taken exactly (they
 // classify as VERSION_UNKNOWN all the same).
 bool measure_file_size(const char* path, int64_t* size);
+
+// Whether the archive at archive_path, measured at archive_size bytes, is
+// what this updater's own rewrite leaves when it is cut short (the process
+// ended, the power lost): the rewrite truncates the archive and writes the
+// update data first, so such a file is at least 2 and fewer than
+// ARCHIVE_SIZE_V101 bytes long and starts with the update data's first bytes
+// (as many as it holds, UPDATE_HEAD_LENGTH at most). false for every other
+// size, and whenever either file cannot be read that far.
+bool is_interrupted_rewrite(const char* archive_path, int64_t archive_size,
+                            const char* update_path);
 
 // ---- Archive splice ----
 

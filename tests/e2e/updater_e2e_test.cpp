@@ -944,4 +944,109 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
     expect_archive_is_start_of_v100(left);
 }
 
+// ---- Stage 4 cut short ----
+
+// Stops every thread of the process and makes sure that each one has
+// stopped: SuspendThread only asks (under Wine a signal is sent), and
+// GetThreadContext returns once the thread is held. A thread held in the
+// middle of a write has finished that write, so the file stays as it is now
+// when the process is then ended.
+bool hold_process(DWORD process_id) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int held = 0;
+    bool ok = true;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != process_id) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE,
+                                   entry.th32ThreadID);
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_CONTROL;
+        ok = ok && thread != nullptr && SuspendThread(thread) != static_cast<DWORD>(-1) &&
+             GetThreadContext(thread, &context);
+        if (thread != nullptr) CloseHandle(thread);
+        ++held;
+    }
+    CloseHandle(snapshot);
+    return ok && held > 0;
+}
+
+// A player who ends the updater while it rewrites the archive (from the task
+// manager, because nothing shows for many seconds) leaves a file that starts
+// with the update data and stops somewhere in the kept tail. The next run
+// says that the update was interrupted and what to do, where it would
+// otherwise take the fragment for a newer version, and writes nothing.
+TEST_F(UpdaterSplice, RewriteCutShortIsReportedOnTheNextRunAndLeftAlone) {
+    const ExpectedBox box_interrupted = {
+        "失敗",
+        TITLE " のデータファイル update1.ovp は、前回のアップデートが途中で中断されたため、"
+              "不完全な状態になっています。\n"
+              "このままではゲームが正しく動作しません。\n\n"
+              "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストール"
+              "してから、このアップデートを実行してください。",
+        BOX_BUTTON_OK, BOX_ICON_NONE};
+    // The updater is ended once the archive holds more than this: the head
+    // and some of the tail.
+    constexpr int64_t CUT_AFTER = 8 * 1024 * 1024;
+    constexpr int ATTEMPTS = 3;
+    put_update_data(UPDATE_LENGTH);
+    int64_t left = -1;
+    // The rewrite may end before it is seen under way (the watcher was not
+    // scheduled in time): such an attempt proves nothing and is made again.
+    for (int attempt = 1;
+         attempt <= ATTEMPTS && (left < 0 || left >= static_cast<int64_t>(SIZE_V101)); ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        install_full_archive();
+        RunningProgram updater;
+        ASSERT_TRUE(start_program(updater_exe().c_str(), nullptr, work_.c_str(),
+                                  &updater.process, &updater.process_id));
+        for (const ExpectedBox& question : {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START}) {
+            HWND box = wait_for_box(updater.process_id, updater.process, RUN_TIMEOUT_MS);
+            ASSERT_NE(nullptr, box);
+            BoxInfo seen;
+            ASSERT_TRUE(read_box(box, &seen));
+            expect_box(seen, question);
+            ASSERT_TRUE(answer_box(box, IDYES, RUN_TIMEOUT_MS));
+        }
+        // Truncated by the rewrite, the archive grows again from nothing.
+        const ULONGLONG deadline = GetTickCount64() + SPLICE_RUN_TIMEOUT_MS;
+        for (;;) {
+            const int64_t size = file_size(archive_path());
+            if (size > CUT_AFTER && size < static_cast<int64_t>(SIZE_V100)) break;
+            // Done already: its last box is up, or it has ended.
+            if (find_box(updater.process_id) != nullptr ||
+                WaitForSingleObject(updater.process, 0) == WAIT_OBJECT_0)
+                break;
+            ASSERT_LT(GetTickCount64(), deadline) << "the rewrite never got under way";
+            Sleep(1);
+        }
+        // Ended as the task manager ends a program, but only once it is
+        // held: Wine reports a process ended while its thread may still be
+        // inside a write.
+        ASSERT_TRUE(hold_process(updater.process_id));
+        left = file_size(archive_path());
+        ASSERT_TRUE(TerminateProcess(updater.process, 1));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(updater.process, RUN_TIMEOUT_MS));
+    }
+    ASSERT_GT(left, CUT_AFTER);
+    ASSERT_LT(left, static_cast<int64_t>(SIZE_V101))
+        << "the rewrite was never caught under way in " << ATTEMPTS << " attempts";
+
+    // What the rewrite left: the update data, then the old archive's tail.
+    auto expect_fragment = [this, left] {
+        EXPECT_EQ(left, file_size(archive_path()));
+        EXPECT_EQ(-1, first_difference(archive_path(), 0, UPDATE_SEED, 0, UPDATE_LENGTH));
+        EXPECT_EQ(-1, first_difference(archive_path(), UPDATE_LENGTH, ARCHIVE_SEED,
+                                       REPLACED_LENGTH,
+                                       static_cast<uint64_t>(left) - UPDATE_LENGTH));
+    };
+    expect_fragment();
+    const std::vector<std::string> files = list_tree(root_);
+    expect_boxes(run("ok"), {box_interrupted});
+    expect_fragment();
+    EXPECT_EQ(files, list_tree(root_));
+}
+
 }  // namespace

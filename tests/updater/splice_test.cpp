@@ -554,6 +554,60 @@ TEST_F(SpliceTest, MeasuredSizeIsExactAboveTwoGibibytes) {
     EXPECT_FALSE(measure_file_size(archive_.c_str(), &size));
 }
 
+// An archive of no known size is told apart as the remains of a rewrite cut
+// short only by its head: the update data's first bytes, as many as it holds.
+TEST_F(SpliceTest, OnlyACutShortRewriteIsToldApartFromAnUnknownSize) {
+    const size_t head = static_cast<size_t>(UPDATE_HEAD_LENGTH);
+    const int64_t reported_fragment = 138412032;  // left by a process killed mid-write
+    enum Update { WHOLE, SHORT, MISSING, FOLDER };
+    const struct {
+        const char* name;
+        int64_t size;      // the archive's size: its head, then a hole
+        long changed;      // the offset of a byte changed in its head, or -1
+        Update update;
+        bool interrupted;
+    } cases[] = {
+        {"two bytes of the head", 2, -1, WHOLE, true},
+        {"part of the head", 1000, -1, WHOLE, true},
+        {"the head and part of the tail", reported_fragment, -1, WHOLE, true},
+        {"one byte short of 1.01", ARCHIVE_SIZE_V101 - 1, -1, WHOLE, true},
+        {"part of the head, its first byte changed", 1000, 0, WHOLE, false},
+        {"the head and more, its last byte changed", reported_fragment,
+         static_cast<long>(head) - 1, WHOLE, false},
+        {"one byte longer than 1.01", ARCHIVE_SIZE_V101 + 1, -1, WHOLE, false},
+        {"empty", 0, -1, WHOLE, false},
+        {"update data shorter than the compared head", reported_fragment, -1, SHORT, false},
+        {"update data missing", reported_fragment, -1, MISSING, false},
+        {"update data a folder", 1000, -1, FOLDER, false},
+    };
+    const Bytes update = pattern(head, 12);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes archive_head(update.begin(),
+                           update.begin() + std::min<long>(static_cast<long>(c.size),
+                                                           static_cast<long>(head)));
+        if (c.changed >= 0)
+            archive_head[static_cast<size_t>(c.changed)] ^= 0x01;
+        write_bytes(archive_, archive_head);
+        ASSERT_EQ(0, truncate(archive_.c_str(), c.size));
+        unlink(update_.c_str());
+        rmdir(update_.c_str());
+        if (c.update == WHOLE) {
+            write_bytes(update_, update);
+        } else if (c.update == SHORT) {
+            write_bytes(update_, Bytes(update.begin(), update.end() - 1));
+        } else if (c.update == FOLDER) {
+            ASSERT_EQ(0, mkdir(update_.c_str(), 0777));
+        }
+
+        int64_t size = 0;
+        ASSERT_TRUE(measure_file_size(archive_.c_str(), &size));
+        ASSERT_EQ(VERSION_UNKNOWN, classify_archive_size(size));
+        EXPECT_EQ(c.interrupted, is_interrupted_rewrite(archive_.c_str(), size, update_.c_str()));
+    }
+    rmdir(update_.c_str());
+}
+
 TEST(SpliceResultBox, EachResultHasItsOneBox) {
     const struct {
         SpliceResult result;
