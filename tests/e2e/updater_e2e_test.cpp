@@ -914,7 +914,9 @@ TEST_F(UpdaterWriteFailure, FileSizeLimitDamagesTheArchiveAndTheBoxSaysSo) {
 
 // The game's folder on a small disk that fills up: the new archive and the
 // write-back run out of room; the old archive goes whole into the folder the
-// updater was started from, on another disk, and the box names it.
+// updater was started from, on another disk, and the box names it. A copy
+// that an earlier run left there keeps its bytes: the program's exclusive
+// create refuses the name, and the copy takes the next one.
 TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
     SmallDisk disk;
     disk.dir_unix = unix_path(join_path(root_, "small"));
@@ -923,25 +925,51 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
     const std::string refused = disk.mount(8 * MIB);
     if (!refused.empty()) GTEST_SKIP() << "a tmpfs cannot be mounted here: " << refused;
     inst_ = join_path(root_, "small\\inst");
-    install_sparse_v100();
+    constexpr uint64_t EARLIER_SEED = 102;
+    const struct {
+        const char* name;
+        bool earlier_copy;
+        std::vector<std::string> names_after;  // of the work folder
+    } cases[] = {
+        {"no earlier copy", false, {"pikusuna_update.dat", "update1.ovp.backup"}},
+        {"an earlier copy", true,
+         {"pikusuna_update.dat", "update1.ovp.backup", "update1.ovp.backup2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Not reset(): the small disk is mounted inside the test's folder.
+        for (const std::string& name : list_tree(work_))
+            ASSERT_TRUE(DeleteFileA(join_path(work_, name).c_str())) << name;
+        install_sparse_v100();
+        const std::string earlier = join_path(work_, "update1.ovp.backup");
+        if (c.earlier_copy) {
+            ASSERT_TRUE(write_generated_file(earlier, EARLIER_SEED, MARK_BYTES));
+        }
 
-    // The copy's full path as the updater forms it from its current
-    // directory, which is the work folder.
-    const std::string copy = join_path(work_, "update1.ovp.backup");
-    const std::string rescued = archive_rescued_text(copy);
-    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START,
-                  {"失敗", rescued.c_str(), BOX_BUTTON_OK, BOX_ICON_NONE}});
+        // The copy's full path as the updater forms it from its current
+        // directory, which is the work folder.
+        const std::string copy = join_path(work_, c.names_after.back());
+        const std::string rescued = archive_rescued_text(copy);
+        expect_boxes(
+            run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+            {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START,
+             {"失敗", rescued.c_str(), BOX_BUTTON_OK, BOX_ICON_NONE}});
 
-    ASSERT_EQ(static_cast<int64_t>(SIZE_V100), file_size(copy));
-    EXPECT_EQ(-1, first_difference_from_sparse_v100(copy, SIZE_V100))
-        << "the copy differs from the old archive";
-    EXPECT_EQ((std::vector<std::string>{"pikusuna_update.dat", "update1.ovp.backup"}),
-              list_tree(work_));
-    // What the full disk kept of the archive is the old archive's beginning.
-    const int64_t left = file_size(archive_path());
-    EXPECT_LT(left, static_cast<int64_t>(SIZE_V100));
-    expect_archive_is_start_of_v100(left);
+        ASSERT_EQ(static_cast<int64_t>(SIZE_V100), file_size(copy));
+        EXPECT_EQ(-1, first_difference_from_sparse_v100(copy, SIZE_V100))
+            << "the copy differs from the old archive";
+        EXPECT_EQ(c.names_after, list_tree(work_));
+        if (c.earlier_copy) {
+            EXPECT_EQ(static_cast<int64_t>(MARK_BYTES), file_size(earlier));
+            EXPECT_EQ(-1, first_difference(earlier, 0, EARLIER_SEED, 0, MARK_BYTES))
+                << "the earlier copy was changed";
+        }
+        // What the full disk kept of the archive is the old archive's
+        // beginning.
+        const int64_t left = file_size(archive_path());
+        EXPECT_LT(left, static_cast<int64_t>(SIZE_V100));
+        expect_archive_is_start_of_v100(left);
+    }
 }
 
 // ---- Stage 4 cut short ----
