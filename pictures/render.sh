@@ -24,6 +24,7 @@ SIZE_PATCH_MISSING=1
 SIZE_V100=638157110
 SIZE_V101=638151018
 UPDATE_DATA_SIZE=164457
+INTERRUPTED_SIZE=138412032
 TIMEOUT_S=60
 # Wine's colour for the caption of an inactive window.
 INACTIVE_CAPTION="srgb(128,128,128)"
@@ -332,5 +333,13 @@ shoot "$with_data" "yes,yes" "" 07-confirm-detected "$CAP_UPDATE" \
 [ "$(stat -c %s "$archive")" -eq $SIZE_V101 ] || fail "the update did not give a 1.01 archive"
 cmp -s -n $UPDATE_DATA_SIZE "$archive" "$with_data/pikusuna_update.dat" ||
     fail "the updated archive does not start with the update data"
+
+# What a rewrite cut short leaves (the updater ended from the task manager):
+# the update data, then the first part of the kept tail. The rewrite writes
+# in that order, so the 1.01 archive cut at any point is such a file (here
+# the update data and about 132 MiB of the tail).
+truncate -s $INTERRUPTED_SIZE "$archive"
+shoot "$with_data" "" "" 14-update-interrupted "失敗"
+[ "$(stat -c %s "$archive")" -eq $INTERRUPTED_SIZE ] || fail "the run changed the cut-short archive"
 
 echo "pictures: done, every box shown by the $program_arch Updater.exe"
