@@ -7,6 +7,7 @@
 //   own string (one offset byte); 3 the slot's own string; 4 like 1, with
 //   the allocation of a new block failing.
 #include "fuzz/fuzz_common.h"
+#include "text/path_seam.h"
 #include "text/text.h"
 
 #include <map>

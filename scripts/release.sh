@@ -7,14 +7,19 @@
 #   Updater-VERSION/             Updater.exe, readme.txt (CP932, CRLF), SHA256SUMS
 #   Updater-VERSION.zip          the same three files
 #   Updater-VERSION.zip.sha256   for "sha256sum -c"
+#   orvex-devkit-VERSION.zip     the developers' kit: the library's headers,
+#                                its i686 and x86_64 static libraries and
+#                                package files, with a README (pack-kit.sh)
+#   orvex-devkit-VERSION.zip.sha256
 # With the publisher's key in the environment (ORVEX_SIGN_*, see sign.sh) the
 # program is signed with Authenticode before it is packed, and readme.txt and
 # SHA256SUMS name the signer; without it the program is packed unsigned.
 # The program is checked (headers, imports, resources), and the commit's
 # end-to-end tests are run against the very bytes to be packed
 # (release-tested.sh), before it is packed.
-# The zip is reproducible: fixed file times, no extra attributes, fixed order;
-# the signature's time is the commit's, so only a time-stamp changes it.
+# The zips are reproducible: fixed file times, no extra attributes, fixed
+# order; the signature's time is the commit's, so only a time-stamp changes
+# the players' one.
 set -eu
 commit=${1:-HEAD}
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -96,3 +101,7 @@ check=$(mktemp -d "${TMPDIR:-/tmp}/orvex-release.XXXXXX")
 trap 'rm -rf "$check"' EXIT INT TERM
 (cd "$check" && unzip -q "$out/$name.zip" && sha256sum -c SHA256SUMS)
 echo "release: $out/$name.zip"
+
+echo "release: packing the developers' kit"
+kit=$(sh "$repo/scripts/pack-kit.sh" "$commit" "$out")
+echo "release: $kit"

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="
-cmake ninja-build g++ make python3
+cmake ninja-build g++ make python3 pkgconf
 mingw-w64
 wine wine64
 locales

@@ -15,6 +15,8 @@ constexpr size_t LIST_ENTRY_NAME_BYTES = 260;
 // The prefix and the search pattern: the directory, a backslash, "*.*", NUL.
 constexpr size_t LIST_PATTERN_BYTES = 264;
 constexpr uint32_t LIST_ATTRIBUTE_DIRECTORY = 0x10;
+// Slots of the listing's zero-filled working storage.
+constexpr size_t LIST_WORK_SLOTS = 1000;
 
 // One entry of a directory search.
 struct ListEntry {

@@ -35,7 +35,6 @@ constexpr size_t LIST_DIRECTORY_BYTES = 261;
 constexpr size_t LIST_MAX_EXTENSIONS = 16;
 constexpr size_t LIST_EXTENSION_BYTES = 8;
 constexpr size_t LIST_PATH_BYTES = 262;
-constexpr size_t LIST_WORK_SLOTS = 1000;
 
 struct FileList {
     char directory[LIST_DIRECTORY_BYTES];                       // in

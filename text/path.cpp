@@ -2,6 +2,7 @@
 // follow the fixed Shift-JIS rule; path splitting and the directory walk
 // follow the process's multibyte code page, as the C runtime's path routines
 // on Windows do.
+#include "text/path_seam.h"
 #include "text/text.h"
 
 #include <cstdlib>

@@ -1,5 +1,6 @@
 // The Windows edges of the path operations: the executable's own path and
 // the creation of directories.
+#include "text/path_seam.h"
 #include "text/text.h"
 
 #include <windows.h>

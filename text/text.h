@@ -72,24 +72,11 @@ unsigned int describe_multibyte_code_page();
 // Byte-wise suffix test, ASCII letters folded; 1 or 0.
 unsigned char ends_with_nocase(const char* str, const char* suffix);
 
-// The heap behind assign_string: malloc and free unless a test replaces them
-// to watch the block sizes or to make an allocation fail. A block goes back
-// through the release that matches the allocate which made it: a caller who
-// replaces string_heap must release the blocks made meanwhile with its own
-// release (and those made before with free()), and a slot that outlives the
-// replacement must be released before the old functions are put back.
-struct StringHeap {
-    void* (*allocate)(size_t size);
-    void (*release)(void* block);
-};
-extern StringHeap string_heap;
-
 // Assigns src (or empties the string, for a null src) into a heap string
 // slot. A block never shrinks; a longer src gets a new block of exactly its
 // length plus one, and src may lie anywhere, in the old block too. When no
 // block can be had the slot keeps what it held (null or its old string).
-// The slot's holder owns the block and releases it with string_heap.release
-// (free() while string_heap is not replaced; see above).
+// The slot's holder owns the block and releases it with free().
 void assign_string(char** slot, const char* src);
 
 // File name of path (after the last '\\' or '/', by the fixed Shift-JIS rule)
@@ -114,14 +101,6 @@ void split_path(const char* path, char* drive, char* directory, char* extension)
 // so an empty extension also yields 1.
 int path_extension(char* ext, const char* path);
 
-// Calls create_one for every directory along path, outermost first: for each
-// backslash that is a single-byte character under the process's multibyte
-// code page, the bytes before it. The part after the last backslash is never
-// passed. A path longer than PATH_MAX_BYTES passes nothing.
-void create_directories_with(const char* path,
-                             void (*create_one)(const char* directory, void* context),
-                             void* context);
-
 // The program's own module strings, empty until init_module_paths fills them.
 // module_path: the executable's full path, lower-cased; module_instance_name:
 // the same with every single-byte backslash turned into a colon;
@@ -130,19 +109,16 @@ extern char module_path[PATH_BUFFER_BYTES];
 extern char module_instance_name[PATH_BUFFER_BYTES];
 extern char module_dir[PATH_BUFFER_BYTES];
 
-// Fills the module strings from executable_path. A path longer than
-// PATH_MAX_BYTES, or one whose directory and added backslash would not fit,
-// leaves all three empty rather than cut.
-void init_module_paths_from(const char* executable_path);
-
 #ifdef _WIN32
 // Fills the module strings from the running executable's path. When the
 // system gives no path, or only a cut one (longer than PATH_MAX_BYTES), all
 // three are empty.
 void init_module_paths();
 
-// Creates every directory along path with CreateDirectoryA, outermost first
-// (see create_directories_with); failures, existing directories included,
-// are passed over.
+// Creates every directory along path with CreateDirectoryA, outermost first:
+// for each backslash that is a single-byte character under the process's
+// multibyte code page, the bytes before it. The part after the last
+// backslash is never created, and a path longer than PATH_MAX_BYTES creates
+// nothing. Failures, existing directories included, are passed over.
 void create_directories(const char* path);
 #endif

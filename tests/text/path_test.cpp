@@ -1,6 +1,7 @@
 // Path and heap-string operations, under the Shift-JIS code page and under a
 // single-byte one: the byte 0x5C after 0x83 is a trail byte under the first
 // and a backslash of its own under the second.
+#include "text/path_seam.h"
 #include "text/text.h"
 #include "tests/text/bytes.h"
 
