@@ -194,10 +194,20 @@ while [ $r -lt "$rounds" ]; do
     r=$((r + 1))
     echo "bench: round $r of $rounds"
 
-    time_splice splice "$native"
-    [ -z "$compare" ] || time_splice splice-compare "$compare_native"
-    time_update wine "$win"
-    [ -z "$compare" ] || time_update wine-compare "$compare_win"
+    # With a comparison, the two builds take turns at going first: whatever
+    # the step before leaves to the system (write-back, freed blocks) then
+    # weighs on both alike.
+    if [ -n "$compare" ] && [ $((r % 2)) -eq 0 ]; then
+        time_splice splice-compare "$compare_native"
+        time_splice splice "$native"
+        time_update wine-compare "$compare_win"
+        time_update wine "$win"
+    else
+        time_splice splice "$native"
+        [ -z "$compare" ] || time_splice splice-compare "$compare_native"
+        time_update wine "$win"
+        [ -z "$compare" ] || time_update wine-compare "$compare_win"
+    fi
 
     rm -f "$dd_copy"
     settle
