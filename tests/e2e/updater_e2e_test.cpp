@@ -494,6 +494,20 @@ public:
         CloseHandle(file);
     }
 
+    // Waits for the updater's next box and expects it to be the one given.
+    // The box, for the caller to answer; null, with a failure recorded, when
+    // none came or it could not be read.
+    HWND expect_next_box(const RunningProgram& updater, const ExpectedBox& expected) {
+        HWND box = wait_for_box(updater.process_id, updater.process, RUN_TIMEOUT_MS);
+        BoxInfo seen;
+        if (box == nullptr || !read_box(box, &seen)) {
+            ADD_FAILURE() << "no box came, or it could not be read";
+            return nullptr;
+        }
+        expect_box(seen, expected);
+        return box;
+    }
+
     // A real 1.00 archive of generated content.
     void install_full_archive() {
         install(SIZE_PATCH_MISSING);
@@ -627,11 +641,8 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
         const ExpectedBox questions[] = {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START};
         for (int i = 0; i < 2; ++i) {
             SCOPED_TRACE("question " + std::to_string(i + 1));
-            HWND question = wait_for_box(updater.process_id, updater.process, RUN_TIMEOUT_MS);
+            HWND question = expect_next_box(updater, questions[i]);
             ASSERT_NE(nullptr, question);
-            BoxInfo seen;
-            ASSERT_TRUE(read_box(question, &seen));
-            expect_box(seen, questions[i]);
             if (i == 1) c.change(this, &holder);
             ASSERT_TRUE(answer_box(question, IDYES, RUN_TIMEOUT_MS));
         }
@@ -1031,11 +1042,8 @@ TEST_F(UpdaterSplice, RewriteCutShortIsReportedOnTheNextRunAndLeftAlone) {
         ASSERT_TRUE(start_program(updater_exe().c_str(), nullptr, work_.c_str(),
                                   &updater.process, &updater.process_id));
         for (const ExpectedBox& question : {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START}) {
-            HWND box = wait_for_box(updater.process_id, updater.process, RUN_TIMEOUT_MS);
+            HWND box = expect_next_box(updater, question);
             ASSERT_NE(nullptr, box);
-            BoxInfo seen;
-            ASSERT_TRUE(read_box(box, &seen));
-            expect_box(seen, question);
             ASSERT_TRUE(answer_box(box, IDYES, RUN_TIMEOUT_MS));
         }
         // Truncated by the rewrite, the archive grows again from nothing.
