@@ -124,13 +124,21 @@ static bool commit_written(FILE* file) {
     return splice_io.flush(file) == 0 && splice_io.commit(file) == 0;
 }
 
-// Writes the pieces in order to an open file and commits them, the first on
-// its own before the second is written. The file is closed whatever happens.
-static bool write_and_close(FILE* file, const unsigned char* first, size_t first_length,
-                            const unsigned char* second, size_t second_length) {
-    bool ok = write_whole(file, first, first_length) &&
-              (second_length == 0 || commit_written(file)) &&
-              write_whole(file, second, second_length) && commit_written(file);
+// One span of a file's new content. Each is written, flushed and committed
+// before the next one is begun, so that no later span reaches the disk before
+// an earlier one.
+struct Piece {
+    const unsigned char* bytes;
+    size_t length;
+};
+constexpr size_t MOST_PIECES = 3;  // the head, the tail, the tail's last byte
+
+// Writes the pieces in order to an open file, each committed on its own. The
+// file is closed whatever happens.
+static bool write_pieces_and_close(FILE* file, const Piece* pieces, size_t count) {
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = write_whole(file, pieces[i].bytes, pieces[i].length) && commit_written(file);
     // fclose releases the stream whatever it returns; its result tells whether
     // the file was closed cleanly.
     if (splice_io.close(file) != 0)
@@ -138,15 +146,40 @@ static bool write_and_close(FILE* file, const unsigned char* first, size_t first
     return ok;
 }
 
-// Writes the pieces in order to a file created (or truncated) at path.
-static WriteOutcome write_file(const char* path, const unsigned char* first, size_t first_length,
-                               const unsigned char* second, size_t second_length) {
+// The content first + second as pieces, its last byte as a piece of its own:
+// a file that the next run recognises by its size then reaches that size only
+// once everything before its last byte is on the disk. Empty spans make no
+// piece; empty content is one empty piece, so that the truncation is
+// committed all the same.
+static size_t last_byte_apart(Piece (&pieces)[MOST_PIECES], const unsigned char* first,
+                              size_t first_length, const unsigned char* second,
+                              size_t second_length) {
+    size_t count = 0;
+    if (first_length != 0)
+        pieces[count++] = {first, first_length};
+    if (second_length != 0)
+        pieces[count++] = {second, second_length};
+    if (count == 0) {
+        pieces[count++] = {first, 0};
+    } else {
+        Piece& last = pieces[count - 1];
+        --last.length;
+        pieces[count++] = {last.bytes + last.length, 1};
+    }
+    return count;
+}
+
+// Writes first + second to the archive at path, created or truncated, with
+// its last byte apart.
+static WriteOutcome write_archive(const char* path, const unsigned char* first,
+                                  size_t first_length, const unsigned char* second,
+                                  size_t second_length) {
     FILE* file = splice_io.open(path, "wb");
     if (file == nullptr)
         return WRITE_NOT_OPENED;
-    return write_and_close(file, first, first_length, second, second_length)
-               ? WRITE_COMPLETE
-               : WRITE_INCOMPLETE;
+    Piece pieces[MOST_PIECES];
+    const size_t count = last_byte_apart(pieces, first, first_length, second, second_length);
+    return write_pieces_and_close(file, pieces, count) ? WRITE_COMPLETE : WRITE_INCOMPLETE;
 }
 
 // The full path of name, into out (RESCUE_PATH_BYTES); false when it does not
@@ -198,7 +231,8 @@ static bool save_copy(const char* folder, const unsigned char* block, size_t len
                 continue;
             break;
         }
-        if (write_and_close(file, block, length, nullptr, 0))
+        const Piece whole = {block, length};
+        if (write_pieces_and_close(file, &whole, 1))
             return true;
         // Only a file of our own making is removed.
         (void)remove(path);
@@ -228,10 +262,14 @@ static SpliceResult splice_blocks(const char* archive_path, const char* update_p
         // update data, which is how the next run tells it from an archive of
         // some other version (is_interrupted_rewrite). Without that commit
         // the system may put later parts of the file on the disk before its
-        // head.
+        // head. The last byte goes last, on its own, after everything before
+        // it is committed: the file reaches the 1.01 size, which the next run
+        // takes for a finished update, only then. Written with the rest, a
+        // power cut during the final commit could leave a file of that size
+        // whose later parts never reached the disk.
         const WriteOutcome written =
-            write_file(archive_path, head, layout.head_length, body + layout.replaced_length,
-                       layout.archive_size - layout.replaced_length);
+            write_archive(archive_path, head, layout.head_length, body + layout.replaced_length,
+                          layout.archive_size - layout.replaced_length);
         if (written == WRITE_NOT_OPENED) {
             // A read-only archive, typically: it was not touched.
             result = SPLICE_WRITE_FAILED;
@@ -240,8 +278,11 @@ static SpliceResult splice_blocks(const char* archive_path, const char* update_p
             // content is still whole in memory: write it back. If even that
             // fails (a full disk, a file size limit), memory is the only
             // place left that holds it, so it goes into a new file in the
-            // rescue folder, which is often on another drive.
-            if (write_file(archive_path, body, layout.archive_size, nullptr, 0) == WRITE_COMPLETE)
+            // rescue folder, which is often on another drive. The write-back
+            // keeps its last byte apart for the same reason: a 1.00-sized
+            // file with holes would be spliced on the next run.
+            if (write_archive(archive_path, body, layout.archive_size, nullptr, 0) ==
+                WRITE_COMPLETE)
                 result = SPLICE_WRITE_FAILED;
             else if (save_copy(rescue_folder, body, layout.archive_size, rescue_path))
                 result = SPLICE_ARCHIVE_RESCUED;

@@ -222,8 +222,10 @@ struct SpliceOutcome {
 
 // Splices update_path into archive_path by layout. Nothing is written unless
 // both sources were read whole; the new archive counts as written only once
-// it is flushed, committed to the disk and closed. A failed write puts the
-// old archive back; if that fails too, the old archive is written as a new
+// it is flushed, committed to the disk and closed. Its head is committed
+// before the rest is written, and its last byte only after everything before
+// it is committed. A failed write puts the old archive back, its last byte
+// likewise apart; if that fails too, the old archive is written as a new
 // file into rescue_folder (a prefix such as "dir\\", or "" for the current
 // directory).
 SpliceOutcome splice_files(const char* archive_path, const char* update_path,
