@@ -1,13 +1,23 @@
 #!/usr/bin/env python3
 """Writes the seed corpora under fuzz/corpus/, one folder per target.
 
+    make_seeds.py SPLICE_FUZZ            writes them
+    make_seeds.py --check SPLICE_FUZZ    fails unless fuzz/corpus holds them
+
 The seeds are the inputs each target's layout expects (see the comment at
 the top of every target), built around the bytes that matter here: trail
 bytes 0x5C, lone lead bytes, half-width katakana, drive letters, long paths.
-Run it again after changing a target's input layout.
+The splice's seeds fail each call of its runs in turn: SPLICE_FUZZ, the
+built splice target, records those runs' calls (SPLICE_FUZZ_CALLS), so the
+seeds follow the splice's calls as they are. scripts/fuzz.sh runs the check;
+run this again after changing a target's input layout or the splice's calls.
 """
+import filecmp
 import os
 import shutil
+import subprocess
+import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -27,7 +37,7 @@ SJIS_PATHS = [
 ]
 
 
-def seeds():
+def seeds(splice_fuzz):
     s = {}
     s["sjis"] = [bytes([f, t, c]) + p for f, t, c, p in [
         (0x5C, 0x3A, 0x5C, SJIS_PATHS[2]),
@@ -94,30 +104,65 @@ def seeds():
         b"\x02C:\\P\x00\x00name", b"\x02\x00group\x00name",
         b"\x02C:\\" + b"p" * 240 + b"\x00group\x00name",
     ]
-    # archive size, head length, replaced length, failing call, mode,
-    # update length, fill bytes. In a plain run the calls are: 1 alloc head,
-    # 2 open update, 3 read, 4 close, 5 alloc archive, 6 open archive,
-    # 7 read, 8 read past the end, 9 close, 10 open for writing, 11-12 write
-    # head and tail, 13 flush, 14 commit, 15 close; then the write-back, if
-    # any (16-20), and the rescued copy, if any (21 create, 22-25).
-    fill = bytes(range(1, 200))
-    s["splice"] = [bytes([a, h, r, f, m, u]) + fill for a, h, r, f, m, u in [
-        (20, 6, 9, 0, 0, 6), (20, 6, 9, 0, 0, 5), (20, 6, 21, 0, 0, 6),
-        (20, 6, 9, 0, 4 | (21 << 3), 6), (20, 6, 9, 10, 0, 6),
-        (20, 6, 9, 11, 2, 6), (20, 6, 9, 12, 2, 6), (20, 6, 9, 13, 0, 6),
-        (20, 6, 9, 11, 1, 6), (20, 0, 20, 0, 0, 0), (0, 0, 0, 0, 0, 0),
-        # The commit of the new archive fails once; a failure that persists
-        # on the archive's disk, with the copy's folder on another disk.
-        (20, 6, 9, 14, 0, 6), (20, 6, 9, 0x80 | 11, 1, 6), (20, 6, 9, 0x80 | 14, 3, 6),
-        # ... and the copy's own disk fails at its write or its close.
-        (20, 6, 9, 0x80 | 0x40 | 11, 1, 6), (20, 6, 9, 0x80 | 0x40 | 11, 1, 0x40 | 6),
-    ]]
+    s["splice"] = splice_seeds(splice_fuzz)
     return s
 
 
-def main():
-    root = os.path.join(HERE, "corpus")
-    for target, inputs in seeds().items():
+def splice_seed(failure=0, mode=0, update=6, layout=(20, 6, 9)):
+    """archive size, head length, replaced length, failing call, mode,
+    update length, fill bytes"""
+    return bytes(layout) + bytes([failure, mode, update]) + bytes(range(1, 200))
+
+
+def splice_calls(splice_fuzz, seed):
+    """The calls of one run of the splice target on seed, as
+    (number, what, target) on the archive's disk and (number, what, "copy")
+    on the other one."""
+    with tempfile.TemporaryDirectory() as tmp:
+        seed_file = os.path.join(tmp, "seed")
+        log = os.path.join(tmp, "calls")
+        with open(seed_file, "wb") as f:
+            f.write(seed)
+        subprocess.run([splice_fuzz, seed_file], env=dict(os.environ, SPLICE_FUZZ_CALLS=log),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        with open(log) as f:
+            # libFuzzer may run an input more than once: take the first run.
+            lines = f.read().split("run\n")[1].splitlines()
+    calls = []
+    for line in lines:
+        words = line.split()
+        calls.append((int(words[1]), words[2], "copy") if words[0] == "copy"
+                     else (int(words[0]), words[1], words[2]))
+    return calls
+
+
+def splice_seeds(splice_fuzz):
+    out = [splice_seed(), splice_seed(update=5), splice_seed(layout=(20, 6, 21)),
+           splice_seed(mode=4 | (21 << 3)), splice_seed(update=0, layout=(20, 0, 20)),
+           splice_seed(update=0, layout=(0, 0, 0))]
+    other_disk = 0x80
+    plain = splice_calls(splice_fuzz, splice_seed())
+    for n, what, target in plain:
+        out.append(splice_seed(n))
+        if what in ("read", "write"):
+            out.append(splice_seed(n, mode=2))
+        if target.startswith("archive"):
+            # From then on: the write-back fails too, and so does the copy,
+            # unless it goes to another disk.
+            out += [splice_seed(n, mode=1), splice_seed(other_disk | n, mode=1)]
+    # With the copy on another disk, each of its calls fails in turn: bits 5-6
+    # of the failing call byte, plus 3 with bit 6 of the update length byte.
+    first_write = next(n for n, what, target in plain
+                       if what == "write" and target == "archive-writing")
+    rescued = splice_calls(splice_fuzz, splice_seed(other_disk | first_write, mode=1))
+    for k, _, _ in (c for c in rescued if c[2] == "copy"):
+        low, high = (k, 0) if k <= 3 else (k - 3, 0x40)
+        out.append(splice_seed(other_disk | low << 5 | first_write, mode=1, update=6 | high))
+    return out
+
+
+def write_corpora(root, splice_fuzz):
+    for target, inputs in seeds(splice_fuzz).items():
         d = os.path.join(root, target)
         shutil.rmtree(d, ignore_errors=True)
         os.makedirs(d)
@@ -126,5 +171,34 @@ def main():
                 f.write(data)
 
 
+def main(argv):
+    check = argv[1:2] == ["--check"]
+    if len(argv) != 2 + check:
+        print(__doc__, file=sys.stderr)
+        return 2
+    splice_fuzz = os.path.abspath(argv[-1])
+    root = os.path.join(HERE, "corpus")
+    if not check:
+        write_corpora(root, splice_fuzz)
+        return 0
+    with tempfile.TemporaryDirectory() as fresh:
+        write_corpora(fresh, splice_fuzz)
+        stale = [t for t in sorted(os.listdir(fresh)) if not same_tree(
+            os.path.join(fresh, t), os.path.join(root, t))]
+    if stale:
+        print("fuzz/corpus is stale for %s: run python3 fuzz/make_seeds.py %s"
+              % (", ".join(stale), argv[-1]), file=sys.stderr)
+        return 1
+    return 0
+
+
+def same_tree(a, b):
+    if not os.path.isdir(b):
+        return False
+    names = sorted(os.listdir(a))
+    return names == sorted(os.listdir(b)) and \
+        filecmp.cmpfiles(a, b, names, shallow=False)[0] == names
+
+
 if __name__ == "__main__":
-    main()
+    sys.exit(main(sys.argv))

@@ -9,10 +9,16 @@
 // Input: archive size byte, head length byte, replaced length byte, the
 // failing call byte (bits 0-4: the call, 0: none; bit 7: the rescue folder is
 // on another disk, where a failure that began elsewhere does not reach; bits
-// 5-6 and bit 6 of the update length byte: the call on that disk, counted
-// from the copy's creation, from which on it fails too), a mode byte (bit 0: the failure persists,
-// bit 1: a short read or write moves half of its bytes first), the update
-// file's length byte, then the bytes that fill both files (cycled).
+// 5-6, plus 3 when bit 6 of the update length byte is set: the call on that
+// disk, counted from the copy's creation, from which on it fails too), a mode
+// byte (bit 0: the failure persists, bit 1: a short read or write moves half
+// of its bytes first), the update file's length byte, then the bytes that
+// fill both files (cycled).
+//
+// With SPLICE_FUZZ_CALLS naming a file, every run appends "run" and then its
+// calls to it, one line each: "N WHAT TARGET" in the order of the failing
+// call byte, or "copy N WHAT" on the other disk. fuzz/make_seeds.py seeds a failure at each
+// call of the runs it records so.
 #include "fuzz/fuzz_common.h"
 #include "updater/updater.h"
 
@@ -41,6 +47,9 @@ long open_streams = 0;
 
 // What a call works on, to tell where the first failure struck.
 enum Target { OTHER, ARCHIVE_OPEN_FOR_WRITING, ARCHIVE_WRITING, COPY };
+const char* const kTargetNames[] = {"other", "archive-open-for-writing", "archive-writing",
+                                    "copy"};
+FILE* call_log = nullptr;  // SPLICE_FUZZ_CALLS
 Target first_failure = OTHER;
 int write_opens = 0;          // opens of the archive for writing so far
 FILE* writing = nullptr;      // the stream of the latest such open
@@ -54,15 +63,19 @@ Target target_of(FILE* file) {
     return OTHER;
 }
 
-// True when this call is to fail.
-bool fail_now(Target target = OTHER) {
+// True when this call, of the kind what, is to fail.
+bool fail_now(const char* what, Target target = OTHER) {
     ++calls;
     if (other_disk && target == COPY) {
         // The copy is made only after a failure that began on the archive's
         // disk; on its own disk only its own failure counts.
         ++copy_calls;
+        if (call_log != nullptr)
+            std::fprintf(call_log, "copy %zu %s\n", copy_calls, what);
         return copy_failing_call != 0 && copy_calls >= copy_failing_call;
     }
+    if (call_log != nullptr)
+        std::fprintf(call_log, "%zu %s %s\n", calls, what, kTargetNames[target]);
     if (failing)
         return true;
     if (failing_call != 0 && calls == failing_call) {
@@ -74,7 +87,7 @@ bool fail_now(Target target = OTHER) {
 }
 
 void* io_alloc(size_t size) {
-    if (fail_now())
+    if (fail_now("alloc"))
         return nullptr;
     void* block = std::malloc(size);
     if (block != nullptr)
@@ -92,7 +105,7 @@ FILE* io_open(const char* path, const char* mode) {
         ++write_opens;
     // Only the first open for writing is the update's own; a later one is
     // the write-back.
-    if (fail_now(for_writing && write_opens == 1 ? ARCHIVE_OPEN_FOR_WRITING : OTHER))
+    if (fail_now("open", for_writing && write_opens == 1 ? ARCHIVE_OPEN_FOR_WRITING : OTHER))
         return nullptr;
     FILE* f = std::fopen(path, mode);
     if (f != nullptr) {
@@ -104,7 +117,7 @@ FILE* io_open(const char* path, const char* mode) {
 }
 SpliceIo real_io;
 FILE* io_create(const char* path) {
-    if (fail_now(COPY)) {
+    if (fail_now("create", COPY)) {
         errno = EIO;
         return nullptr;
     }
@@ -117,21 +130,21 @@ FILE* io_create(const char* path) {
 }
 int io_flush(FILE* file) {
     const int rc = std::fflush(file);
-    return fail_now(target_of(file)) ? EOF : rc;
+    return fail_now("flush", target_of(file)) ? EOF : rc;
 }
 // The commit's place in the order of calls is what is checked here; a real
 // fsync on every run would only slow the target down many times over (the
 // native tests run the real one).
 int io_commit(FILE* file) {
-    return fail_now(target_of(file)) ? -1 : 0;
+    return fail_now("commit", target_of(file)) ? -1 : 0;
 }
 size_t io_read(void* buffer, size_t size, size_t count, FILE* file) {
-    if (fail_now(target_of(file)))
+    if (fail_now("read", target_of(file)))
         return partial ? std::fread(buffer, size, count / 2, file) : 0;
     return std::fread(buffer, size, count, file);
 }
 size_t io_write(const void* buffer, size_t size, size_t count, FILE* file) {
-    if (fail_now(target_of(file)))
+    if (fail_now("write", target_of(file)))
         return partial ? std::fwrite(buffer, size, count / 2, file) : 0;
     return std::fwrite(buffer, size, count, file);
 }
@@ -143,7 +156,7 @@ int io_close(FILE* file) {
     if (file == copy_stream)
         copy_stream = nullptr;
     const int rc = std::fclose(file);
-    return fail_now(target) ? EOF : rc;
+    return fail_now("close", target) ? EOF : rc;
 }
 
 void write_file(const std::string& path, const std::string& bytes) {
@@ -189,6 +202,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         rmdir(rescue_dir.c_str());
         rmdir(work_dir.c_str());
     });
+    if (const char* log = std::getenv("SPLICE_FUZZ_CALLS")) {
+        call_log = std::fopen(log, "a");
+        FUZZ_CHECK(call_log != nullptr);
+    }
     splice_io_defaults();
     real_io = splice_io;
     splice_io = {io_alloc, io_release, io_open, io_create, io_read,
@@ -223,6 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string copy_path = rescue_dir + RESCUE_NAME;
     unlink(copy_path.c_str());
 
+    if (call_log != nullptr)
+        std::fprintf(call_log, "run\n");
     calls = 0;
     failing = false;
     first_failure = OTHER;
