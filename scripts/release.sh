@@ -37,6 +37,17 @@ exe=$(sh "$repo/scripts/build-shipped.sh" "$commit" "$out/work" 2>"$out/build.lo
     || { cat "$out/build.log"; echo "release: build FAILED" >&2; exit 1; }
 epoch=$(git -C "$repo" log -1 --format=%ct "$commit")
 
+# The players' note quotes the program's texts as this commit compiles them,
+# and the release stops here when it leaves out a box the program can end with.
+texts="$out/work/texts"
+rm -rf "$texts"
+{ (cd "$out/work/src" && cmake --preset native -B "$texts/build") &&
+    cmake --build "$texts/build" -j "${JOBS:-2}" --target dump_texts &&
+    "$texts/build/tests/messages/dump_texts" "$texts/texts.hex"; } >"$out/texts.log" 2>&1 ||
+    { cat "$out/texts.log"; echo "release: dumping the program's texts FAILED" >&2; exit 1; }
+python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
+    "$texts/texts.hex"
+
 # Authenticode: the built program stays as it is in $exe; what is packed is
 # $program, the signed copy when there is a key. Like this script, the
 # signing tool is the working tree's, so any commit can be signed.
@@ -67,20 +78,10 @@ stage="$out/$name"
 rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"
 mkdir -p "$stage"
 cp "$program" "$stage/Updater.exe"
-# Players open the note with Notepad on a Japanese system: CP932, CRLF.
-# A signed program's note ends with the paragraph between the @SIGNED@ lines,
-# naming the signer; an unsigned one's leaves it out.
-python3 - "$out/work/src/scripts/release-readme.txt" "$stage/readme.txt" "$version" \
-    "$signed_by" <<'PY'
-import re
-import sys
-source, target, version, signer = sys.argv[1:]
-text = open(source, encoding="utf-8").read().replace("@VERSION@", version)
-text = re.sub(r"@SIGNED@\n(.*?)@SIGNED@\n", (lambda m: m.group(1)) if signer else "",
-              text, flags=re.S).replace("@SIGNER@", signer)
-with open(target, "wb") as f:
-    f.write(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp932"))
-PY
+# Players open the note with Notepad on a Japanese system: CP932, CRLF. A
+# signed program's note names the signer.
+python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
+    "$texts/texts.hex" --write "$stage/readme.txt" --version "$version" --signer "$signed_by"
 (
     cd "$stage"
     # sha256sum -c skips lines that begin with '#'.
