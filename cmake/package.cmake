@@ -16,8 +16,14 @@
 include(CMakePackageConfigHelpers)
 
 set(ORVEX_PACKAGE_CMAKE_DIR lib/cmake/orvex)
+# The package's components: the library orvex_NAME, exported as orvex::NAME.
+# A build installs those it makes (the native build: text alone); the config
+# file names them all to a caller that asks for another.
+set(ORVEX_PACKAGE_COMPONENTS text sysutil)
+foreach(component IN LISTS ORVEX_PACKAGE_COMPONENTS)
+  set_target_properties(orvex_${component} PROPERTIES EXPORT_NAME ${component})
+endforeach()
 
-set_target_properties(orvex_text PROPERTIES EXPORT_NAME text)
 target_include_directories(orvex_text INTERFACE $<INSTALL_INTERFACE:include>)
 install(TARGETS orvex_text EXPORT orvexTargets ARCHIVE DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/text/text.h DESTINATION include/orvex)
@@ -43,7 +49,6 @@ orvex_install_pkgconfig(orvex-text
   "-lorvex_text;${ORVEX_SANITIZE_LINK_FLAGS}")
 
 if(WIN32)
-  set_target_properties(orvex_sysutil PROPERTIES EXPORT_NAME sysutil)
   install(TARGETS orvex_sysutil EXPORT orvexTargets ARCHIVE DESTINATION lib)
   install(FILES ${PROJECT_SOURCE_DIR}/sysutil/sysutil.h DESTINATION include/orvex)
   list(TRANSFORM ORVEX_SYSUTIL_SYSTEM_LIBS PREPEND -l OUTPUT_VARIABLE system_libs)

@@ -3,7 +3,18 @@
 //
 // Names and paths are NUL-terminated byte strings in the system's ANSI code
 // page (Shift-JIS on the systems the program serves).
+//
+// For a program of its own: the toolchain that text.h names, and STRICT
+// handle types. The registry operations take HKEY as <windows.h> declares it
+// under STRICT, its default: a pointer to struct HKEY__, which is part of
+// their linked names. NO_STRICT makes it void*, which neither agrees with the
+// declaration here nor links, so a file that includes this header leaves
+// NO_STRICT undefined.
 #pragma once
+
+#ifdef NO_STRICT
+#error "orvex/sysutil.h needs STRICT handle types: under NO_STRICT <windows.h> makes HKEY void*, while the library's registry functions take and link as struct HKEY__*; build this file without NO_STRICT"
+#endif
 
 #include <cstddef>
 #include <cstdint>

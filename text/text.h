@@ -1,5 +1,12 @@
 // Shift-JIS (code page 932) text and path utilities.
 //
+// For a program of its own: the installed library is static, built by
+// mingw-w64 g++ against msvcrt for Windows (the native build: by the host's
+// g++ for it), and its functions carry g++'s C++ names, so the program is
+// built by the same kind of compiler; find_package(orvex) refuses another,
+// pkg-config cannot. On Windows, a program that splits paths calls
+// init_multibyte_code_page() once at start-up, before the first split.
+//
 // Every string here is a NUL-terminated byte string owned by the caller. The
 // walkers step one character at a time, so the trail byte of a double-byte
 // character (0x5C in 0x83 0x5C, for one) is never taken for a backslash, a

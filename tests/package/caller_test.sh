@@ -85,6 +85,51 @@ step cmake-configure.log cmake -S "$source_dir" -B "$work/cmake" -G Ninja \
     ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=$toolchain"}
 step cmake-build.log cmake --build "$work/cmake"
 
+# find_package as other callers write it, a row a call:
+#   find_row FOLDER STATUS PATTERN FIND [CMAKE-OPTION...]
+# configures in WORK/find-FOLDER a project that calls find_package(orvex
+# CONFIG FIND) (FIND a CMake list) and prints what it found; the configure
+# must exit with STATUS and print what the basic regular expression PATTERN
+# matches, CMake's line breaks taken out. The rows of one FOLDER share the
+# compiler that the first of them detected.
+mkdir -p "$work/find"
+cat >"$work/find/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.25)
+project(orvex_find LANGUAGES CXX)
+find_package(orvex CONFIG ${ORVEX_FIND})
+message(STATUS "found: ${orvex_FOUND}, text: ${orvex_text_FOUND}, sysutil: ${orvex_sysutil_FOUND}")
+EOF
+find_row() {
+    folder=$1
+    status=$2
+    pattern=$3
+    find=$4
+    shift 4
+    cmake -S "$work/find" -B "$work/find-$folder" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+        "-DORVEX_FIND=$find" "$@" >"$work/find.log" 2>&1
+    got=$?
+    if [ $got -ne "$status" ] || ! tr '\n' ' ' <"$work/find.log" | tr -s ' ' | grep -q -e "$pattern"; then
+        cat "$work/find.log"
+        fail "find_package(orvex CONFIG $(echo "$find" | tr ";" " ")) $*: exit $got, expected $status and output matching: $pattern"
+    fi
+}
+find_row same 1 "has no component nosuch: .*; the package's components are text, sysutil\." \
+    "REQUIRED;COMPONENTS;text;nosuch" ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=$toolchain"}
+# A compiler of another kind with the install's pointer size (the version
+# file turns any other size away before the config file runs) is refused at
+# configure, not at its link.
+if [ -n "$toolchain" ]; then
+    find_row clang 1 "is for C++ programs built for Windows (.*) with mingw-w64 g++" REQUIRED \
+        -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER=clang++ \
+        "-DCMAKE_CXX_COMPILER_TARGET=$("$cxx" -dumpmachine)" \
+        -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY
+else
+    find_row same 0 "found: 1, text: TRUE, sysutil: FALSE" \
+        "REQUIRED;COMPONENTS;text;OPTIONAL_COMPONENTS;sysutil"
+    find_row mingw 1 "is for C++ programs built for .* with g++: it is the native build" REQUIRED \
+        "-DCMAKE_TOOLCHAIN_FILE=$here/../../cmake/mingw-x86_64.cmake"
+fi
+
 # With pkg-config only, and the same warnings as caller/CMakeLists.txt.
 # PKG_CONFIG_LIBDIR, not _PATH: the system's own .pc files are not for a
 # cross build.
