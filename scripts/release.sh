@@ -22,20 +22,20 @@
 # the players' one.
 set -eu
 commit=${1:-HEAD}
-repo=$(cd "$(dirname "$0")/.." && pwd)
+me=release
+. "$(dirname "$0")/lib.sh"
 out="$repo/build/release"
 sh "$repo/scripts/setup.sh"
 
-# The version shown to players is the one in the version record.
-version=$(sed -n 's/^FILEVERSION[[:space:]]*\([0-9,]*\).*/\1/p' "$repo/res/updater.rc" | tr , .)
-[ -n "$version" ] || { echo "release: no FILEVERSION in res/updater.rc" >&2; exit 1; }
+# The version shown to players is the one in the commit's version record.
+version=$(commit_version "$commit") || fail "no FILEVERSION in res/updater.rc of $commit"
 name="Updater-$version"
 
 mkdir -p "$out"
 echo "release: building $commit"
-exe=$(sh "$repo/scripts/build-shipped.sh" "$commit" "$out/work" 2>"$out/build.log") \
-    || { cat "$out/build.log"; echo "release: build FAILED" >&2; exit 1; }
-epoch=$(git -C "$repo" log -1 --format=%ct "$commit")
+exe=$(build_shipped "$commit" "$out/work" 2>"$out/build.log") ||
+    { cat "$out/build.log"; fail "build FAILED"; }
+epoch=$(commit_epoch "$commit")
 
 # Authenticode: the built program stays as it is in $exe; what is packed is
 # $program, the signed copy when there is a key. Like this script, the
@@ -49,7 +49,7 @@ if signed_by=$(sh "$repo/scripts/sign.sh" "$exe" "$out/work/Updater-signed.exe" 
     [ -z "${ORVEX_SIGN_TIMESTAMP_URL:-}" ] ||
         echo "release: time-stamped: this zip differs from any other signing of the same commit"
 else
-    [ $? -eq 3 ] || { echo "release: signing FAILED" >&2; exit 1; }
+    [ $? -eq 3 ] || fail "signing FAILED"
     echo "release: no signing key (ORVEX_SIGN_PKCS12 or ORVEX_SIGN_KEY): packing the program UNSIGNED"
 fi
 
@@ -64,7 +64,7 @@ echo "release: running the end-to-end tests against it"
 sh "$repo/scripts/release-tested.sh" "$exe" "$program" "$commit" "$out/work"
 
 stage="$out/$name"
-rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"
+rm -rf "$stage"
 mkdir -p "$stage"
 cp "$program" "$stage/Updater.exe"
 # Players open the note with Notepad on a Japanese system: CP932, CRLF.
@@ -81,25 +81,17 @@ text = re.sub(r"@SIGNED@\n(.*?)@SIGNED@\n", (lambda m: m.group(1)) if signer els
 with open(target, "wb") as f:
     f.write(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp932"))
 PY
-(
-    cd "$stage"
+{
     # sha256sum -c skips lines that begin with '#'.
     [ -z "$signed_by" ] || echo "# Updater.exe: Authenticode signature of $signed_by"
-    sha256sum Updater.exe readme.txt
-) >"$stage/SHA256SUMS"
-
-# Zip keeps DOS local times: pin both the files' times and the time zone.
-for f in Updater.exe readme.txt SHA256SUMS; do
-    touch -d "@$epoch" "$stage/$f"
-done
-(cd "$stage" && TZ=UTC zip -q -X -D "$out/$name.zip" Updater.exe readme.txt SHA256SUMS)
-(cd "$out" && sha256sum "$name.zip" >"$name.zip.sha256")
+    checksums "$stage" Updater.exe readme.txt
+} >"$stage/SHA256SUMS"
+reproducible_zip "$out/$name.zip" "$stage" "$epoch" Updater.exe readme.txt SHA256SUMS
 
 echo "release: verifying"
-(cd "$out" && sha256sum -c "$name.zip.sha256")
 check=$(mktemp -d "${TMPDIR:-/tmp}/orvex-release.XXXXXX")
 trap 'rm -rf "$check"' EXIT INT TERM
-(cd "$check" && unzip -q "$out/$name.zip" && sha256sum -c SHA256SUMS)
+unpack_checked "$out/$name.zip" "$check"
 echo "release: $out/$name.zip"
 
 echo "release: packing the developers' kit"
