@@ -204,7 +204,7 @@ wine_prefix() {
     (
         flock 9
         if [ "$(cat "$WINEPREFIX/.prefix-ready" 2>/dev/null)" != "$loaders" ]; then
-            wineserver -k >/dev/null 2>&1 </dev/null
+            wineserver -k >/dev/null 2>&1 </dev/null || true
             rm -rf "$WINEPREFIX"
             wineboot -i >/dev/null 2>&1 </dev/null
             [ $# -eq 0 ] || "$@" >/dev/null 2>&1 </dev/null
