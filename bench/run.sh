@@ -38,7 +38,6 @@
 set -eu
 me=bench
 . "$(dirname "$0")/../scripts/lib.sh"
-here=$repo/bench
 work=$repo/build/bench
 data=$work/data
 native=$work/native
@@ -64,12 +63,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$work"
 echo "bench: building (native, optimised; $win_arch program for Wine)"
 program_dump "$repo" "$work/values"
 update=$data/$UPDATE_DATA_FILE
 # The table's arithmetic first: a broken verdict would waste the whole run.
-python3 "$here/table_test.py" >"$work/table-test.log" 2>&1 ||
+python3 "$repo/bench/table_test.py" >"$work/table-test.log" 2>&1 ||
     fail "the table's own checks failed: $work/table-test.log"
 
 # The splice's own code as the program has it, without the sanitizers.
@@ -242,7 +240,7 @@ patch_size=$(stat -c %s "$patch")
 
 # table.py fails when the splice misses a target; the table is shown anyway.
 status=0
-python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" "$win_arch" $compare \
-    >"$work/results.md" || status=$?
+python3 "$repo/bench/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
+    "$win_arch" $compare >"$work/results.md" || status=$?
 cat "$work/results.md"
 exit $status

@@ -10,8 +10,7 @@ update under Wine ran (i686, the shipped one, or x86_64). With
 COMPARED_COMMIT, the runs labelled splice-compare and wine-compare (the
 splice and the program of that commit) get rows of their own below (a) and
 (b). Exit code 1 when the splice misses a target. The archive's size is the
-program's own, from the file named in ORVEX_PROGRAM_VALUES (program_dump in
-scripts/lib.sh).
+program's own (ORVEX_PROGRAM_VALUES, from program_dump in scripts/lib.sh).
 """
 import os
 import shlex

@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the benchmark table's arithmetic and verdicts:
-
-    ORVEX_PROGRAM_VALUES=VALUES python3 bench/table_test.py
-
-VALUES: the program's own values, as program_dump in scripts/lib.sh writes them.
-"""
+"""Checks the benchmark table's arithmetic and verdicts (bench/run.sh runs it):
+ORVEX_PROGRAM_VALUES=FILE python3 bench/table_test.py, FILE from program_dump."""
 import contextlib
 import io
 import os

@@ -28,7 +28,6 @@ TIMEOUT_S=60
 INACTIVE_CAPTION="srgb(128,128,128)"
 
 # Scratch space, and the installation inside the Wine prefix.
-here=$repo/pictures
 work=$repo/build/pictures
 bin=$work/win64
 set -- $(sh "$repo/testtools/runnable-build")
@@ -36,7 +35,6 @@ program_preset=$1 program_arch=$2
 program_bin=$work/$program_preset
 sync=$work/sync
 game=$work/wineprefix/drive_c/games/velkin
-game_windows='C:\games\velkin'
 with_data=$work/cwd-with-data
 without_data=$work/cwd-without-data
 # Where a player keeps a downloaded update: the rescued copy is named by its
@@ -46,9 +44,10 @@ downloads=$work/wineprefix/drive_c/users/root/Downloads
 # damaged-archive box.
 FSIZE_LIMIT=104857600
 
+# wait_for FILE [TEST]: until FILE passes test's TEST (default -e: exists).
 wait_for() {
     i=0
-    while [ ! -e "$1" ]; do
+    while [ ! "${2:--e}" "$1" ]; do
         i=$((i + 1))
         [ $i -le $((TIMEOUT_S * 10)) ] || fail "gave up waiting for $1"
         sleep 0.1
@@ -56,7 +55,6 @@ wait_for() {
 }
 
 echo "pictures: building the $program_arch program and the x86_64 helpers"
-mkdir -p "$work"
 program_dump "$repo" "$work/values"
 archive=$game/$ARCHIVE_UNIX_PATH
 rescued=$downloads/$RESCUE_NAME
@@ -72,9 +70,7 @@ xvfb_pid=""
 cleanup() {
     touch "$work/stop" 2>/dev/null || true
     wineserver -k >/dev/null 2>&1 || true
-    while mountpoint -q "$(dirname "$archive")" 2>/dev/null; do
-        umount "$(dirname "$archive")" || break
-    done
+    sh "$repo/testtools/unix-run" "$work/unmount.status" unmount "$(dirname "$archive")" || true
     rm -f "$rescued"
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
     rm -f "$archive" "$work"/*.png
@@ -86,12 +82,7 @@ trap 'exit 130' INT TERM
 rm -f "$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-i=0
-while [ ! -s "$work/display" ]; do
-    i=$((i + 1))
-    [ $i -le 100 ] || fail "Xvfb did not start"
-    sleep 0.1
-done
+wait_for "$work/display" -s
 DISPLAY=:$(cat "$work/display")
 export DISPLAY
 root_window=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
@@ -172,15 +163,15 @@ take_picture() {
     done
     convert "$work/screen.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
         -strip +dither -colors 256 -define png:exclude-chunks=date,time \
-        "PNG8:$here/$name.png"
+        "PNG8:$repo/pictures/$name.png"
     echo "pictures: $name.png ($((right - left))x$((bottom - top)))"
 }
 
 # shoot CWD ANSWERS HOLD [NAME CAPTION]...
 # Runs the updater in CWD (a Unix path, or a Windows one on drive C:),
-# answering its boxes with ANSWERS; the n-th box
-# must have the n-th CAPTION (the name of one of the program's texts) and is
-# pictured as NAME.png (NAME "-": no picture). HOLD is a file to keep open with read sharing only, or "".
+# answering its boxes with ANSWERS; the n-th box must have the n-th CAPTION
+# (the name of one of the program's texts) and is pictured as NAME.png (NAME
+# "-": no picture). HOLD is a file to keep open with read sharing only, or "".
 # No further box may come, and the program must end with exit code 0.
 # With FSIZE set, the driver and the updater it starts run with their file
 # size limited to FSIZE bytes (SIGXFSZ ignored, so a write past it fails).
@@ -251,11 +242,11 @@ archive_of_size "$ARCHIVE_SIZE_V100"
 shoot "$with_data" "" "" 01-not-installed CAPTION_ERROR_NO1
 
 install_record
-start_standin game_standin "$game_windows\\$GAME_EXE_NAME"
+start_standin game_standin "C:\\games\\velkin\\$GAME_EXE_NAME"
 shoot "$with_data" "" "" 02-game-running CAPTION_ERROR
 stop_standin
 
-start_standin file_holder "$game_windows\\$ARCHIVE_RELATIVE_PATH"
+start_standin file_holder "C:\\games\\velkin\\$ARCHIVE_RELATIVE_PATH"
 shoot "$with_data" "" "" 03-archive-busy CAPTION_ERROR
 stop_standin
 

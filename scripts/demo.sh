@@ -4,7 +4,6 @@
 #   1. installs what is needed (scripts/setup.sh) and builds Updater.exe and
 #      the box driver in build/demo: the shipped i686 build, or, where this
 #      kernel runs no 32-bit programs, the x86_64 build (testtools/runnable-build);
-#      the program's fixed values come from its own dump (build/demo/values);
 #   2. makes a Japanese-locale Wine prefix (build/demo/wineprefix), a demo
 #      installation of the game (its marker file, the archive's folder and a
 #      1.00 archive of the real size and generated, non-repeating content)
@@ -18,7 +17,6 @@
 # Exits 0 when the update came out right, non-zero otherwise. The large files
 # live under build/demo only and are removed at the end.
 set -eu
-me=demo
 . "$(dirname "$0")/lib.sh"
 cd "$repo"
 
@@ -38,9 +36,8 @@ set -- $(sh testtools/runnable-build)
 preset=$1 arch=$2
 bin="$build/$arch"
 echo "== building the $arch Updater.exe and box driver (build/demo/$arch)"
-mkdir -p "$bin"
-rm -f "$bin/build.log"
-logged "$bin/build.log" "building" build_preset "$repo" "$bin" "$preset" "Updater boxdriver"
+rm -f "$build/build-$arch.log"
+logged "$build/build-$arch.log" "building" build_preset "$repo" "$bin" "$preset" "Updater boxdriver"
 
 cleanup() { rm -f "$archive" "$update_data" "$transcript"; }
 trap cleanup EXIT

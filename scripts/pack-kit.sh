@@ -12,9 +12,8 @@
 # COMMIT's tree (the win32 and win64 presets, the libraries' usual flags):
 # include/orvex, the static libraries, lib/cmake/orvex and lib/pkgconfig.
 # Built in OUTDIR/kit-work from a copy of COMMIT, never from the working
-# tree, in a pinned environment. The zip is reproducible: the commit's time
-# is the build's SOURCE_DATE_EPOCH and every file's time, modes are fixed, no
-# extra attributes, a fixed order. Before it is handed out the zip is unpacked
+# tree, pinned, and zipped with the commit's time (scripts/lib.sh): the same
+# bytes from the same commit. Before it is handed out the zip is unpacked
 # elsewhere and the program in caller/ is built against each of its two
 # trees, with CMake and with pkg-config (tests/package/caller_test.sh).
 # Prints the zip's path.
@@ -23,7 +22,6 @@ set -eu
 commit=$1
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
-me=pack-kit
 . "$(dirname "$0")/lib.sh"
 work="$out/kit-work"
 log="$work/kit.log"
@@ -42,13 +40,13 @@ for build in "win32 i686" "win64 x86_64"; do
         pinned cmake --install "$work/build-$2" --prefix "$stage/$2"
 done
 sed "s/@VERSION@/$version/g" "$work/src/scripts/kit-readme.txt" >"$stage/README.txt"
-checksums "$stage" >"$work/SHA256SUMS"
+(cd "$stage" && files_in . | xargs sha256sum) >"$work/SHA256SUMS"
 mv "$work/SHA256SUMS" "$stage/SHA256SUMS"
 reproducible_zip "$out/$name.zip" "$work/stage" "$SOURCE_DATE_EPOCH"
 
 # The kit as a developer gets it: unpacked somewhere else, checked, used.
 check="$work/unpacked"
-unpack_checked "$out/$name.zip" "$check" --quiet >&2
+unpack_checked "$out/$name.zip" "$check" "$name" --quiet >&2
 for arch in i686 x86_64; do
     logged "$log" "building the caller against the kit's $arch tree" \
         pinned sh "$work/src/tests/package/caller_test.sh" \

@@ -26,7 +26,7 @@ why=$(sh "$repo/testtools/i386-probe") ||
     fail "the shipped program's end-to-end tests cannot run here ($why); nothing released"
 
 SOURCE_DATE_EPOCH=$(commit_epoch "$commit")
-rm -rf "$build" "$workdir/e2e-build.log"
+rm -rf "$build" "$workdir/e2e-build.log" "$workdir/e2e-test.log"
 logged "$workdir/e2e-build.log" "building the end-to-end tests" \
     build_preset "$workdir/src" "$build" win32 all
 
@@ -41,9 +41,8 @@ cp "$packed" "$build/updater/Updater.exe"
 junit="$workdir/e2e-junit.xml"
 # The signed-copy pass drives the test certificate's signed program, not this
 # one, and would pull in the signing test besides.
-ctest --test-dir "$build" -L e2e -LE signed-copy --output-on-failure --output-junit "$junit" \
-    >"$workdir/e2e-test.log" 2>&1 ||
-    { cat "$workdir/e2e-test.log" >&2; fail "the end-to-end tests FAILED"; }
+logged "$workdir/e2e-test.log" "the end-to-end tests" \
+    ctest --test-dir "$build" -L e2e -LE signed-copy --output-on-failure --output-junit "$junit"
 # CTest passes a run whose tests were skipped; a release needs them run.
 set -- $(junit_counts "$junit" | head -n 1)
 [ "${1:-0}" -gt 0 ] && [ "$2" -eq 0 ] && [ "$3" -eq 0 ] ||

@@ -17,12 +17,10 @@
 # The program is checked (headers, imports, resources), and the commit's
 # end-to-end tests are run against the very bytes to be packed
 # (release-tested.sh), before it is packed.
-# The zips are reproducible: fixed file times, no extra attributes, fixed
-# order; the signature's time is the commit's, so only a time-stamp changes
-# the players' one.
+# The zips are reproducible (scripts/lib.sh); the signature's time is the
+# commit's, so only a time-stamp changes the players' one.
 set -eu
 commit=${1:-HEAD}
-me=release
 . "$(dirname "$0")/lib.sh"
 out="$repo/build/release"
 sh "$repo/scripts/setup.sh"
@@ -81,17 +79,17 @@ text = re.sub(r"@SIGNED@\n(.*?)@SIGNED@\n", (lambda m: m.group(1)) if signer els
 with open(target, "wb") as f:
     f.write(text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp932"))
 PY
-{
+(
     # sha256sum -c skips lines that begin with '#'.
     [ -z "$signed_by" ] || echo "# Updater.exe: Authenticode signature of $signed_by"
-    checksums "$stage" Updater.exe readme.txt
-} >"$stage/SHA256SUMS"
+    cd "$stage" && sha256sum Updater.exe readme.txt
+) >"$stage/SHA256SUMS"
 reproducible_zip "$out/$name.zip" "$stage" "$epoch" Updater.exe readme.txt SHA256SUMS
 
 echo "release: verifying"
 check=$(mktemp -d "${TMPDIR:-/tmp}/orvex-release.XXXXXX")
 trap 'rm -rf "$check"' EXIT INT TERM
-unpack_checked "$out/$name.zip" "$check"
+unpack_checked "$out/$name.zip" "$check" .
 echo "release: $out/$name.zip"
 
 echo "release: packing the developers' kit"

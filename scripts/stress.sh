@@ -9,7 +9,6 @@
 #
 # Logs of every run stay in build/stress.
 set -u
-me=stress
 . "$(dirname "$0")/lib.sh"
 cd "$repo"
 
@@ -81,11 +80,10 @@ while [ "$round" -le "$rounds" ]; do
     echo "stress: round $round of $rounds"
     while read -r preset name; do
         log=$work/$preset-$name-$round.log
-        junit=$repo/$log.xml
-        if ctest --preset "$preset" -R "^$name\$" --output-on-failure --output-junit "$junit" \
-                </dev/null >"$log" 2>&1; then
+        if ctest --preset "$preset" -R "^$name\$" --output-on-failure \
+                --output-junit "$repo/$log.xml" </dev/null >"$log" 2>&1; then
             # A 32-bit test on a kernel that cannot run it is skipped, not passed.
-            if [ "$(junit_counts "$junit" | head -n 1 | cut -d' ' -f3)" != 0 ]; then
+            if [ "$(junit_counts "$log.xml" | head -n 1 | cut -d' ' -f3)" != 0 ]; then
                 echo "$preset $name $round skipped" >>"$results"
             else
                 echo "$preset $name $round pass" >>"$results"

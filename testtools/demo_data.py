@@ -9,8 +9,7 @@ driver's transcript in UTF-8, and the check of the updated archive.
 The content is a seeded pseudo-random stream: it never repeats, so a splice
 at a wrong offset or of a wrong length cannot look right, and it can be made
 again for the check instead of keeping a 609 MiB copy. The sizes are the
-program's own, from the file named in ORVEX_PROGRAM_VALUES (program_dump in
-scripts/lib.sh).
+program's own (ORVEX_PROGRAM_VALUES, from program_dump in scripts/lib.sh).
 """
 import os
 import random
