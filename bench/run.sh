@@ -36,13 +36,12 @@
 # Everything lives in build/bench; the big files are removed at the end and
 # the table is kept in build/bench/results.md.
 set -eu
-
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-work=$root/build/bench
+me=bench
+. "$(dirname "$0")/../scripts/lib.sh"
+work=$repo/build/bench
 data=$work/data
 native=$work/native
-set -- $(sh "$root/testtools/runnable-build")
+set -- $(sh "$repo/testtools/runnable-build")
 win_preset=$1 win_arch=$2
 win=$work/$win_preset
 prefix=$work/wineprefix
@@ -53,89 +52,64 @@ compare_src=$work/compare-src
 compare_native=$work/compare-native
 compare_win=$work/compare-$win_preset
 
-SIZE_V100=638157110
-SIZE_V101=638151018
-UPDATE_DATA_SIZE=164457
-REPLACED_HEAD_LENGTH=170549
-
 v100=$data/v100.ovp
-update=$data/pikusuna_update.dat
 expected=$data/expected-v101.ovp
 patch=$data/v100-to-v101.vcdiff
 times=$work/times.txt
 
-fail() {
-    echo "bench: $*" >&2
-    exit 1
-}
-
-win_path() {
-    printf 'Z:%s' "$1" | tr / '\\'
-}
-
 cleanup() {
-    rm -rf "$data" "$game/pac/update1.ovp" "$compare_src"
+    rm -rf "$data" "$game/$ARCHIVE_UNIX_PATH" "$compare_src"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$work"
+echo "bench: building (native, optimised; $win_arch program for Wine)"
+program_dump "$repo" "$work/values"
+update=$data/$UPDATE_DATA_FILE
 # The table's arithmetic first: a broken verdict would waste the whole run.
-python3 "$here/table_test.py" >"$work/table-test.log" 2>&1 ||
+python3 "$repo/bench/table_test.py" >"$work/table-test.log" 2>&1 ||
     fail "the table's own checks failed: $work/table-test.log"
 
-echo "bench: building (native, optimised; $win_arch program for Wine)"
-cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVEX_SANITIZE=OFF \
-    -DBUILD_TESTING=OFF >"$work/configure-native.log" 2>&1 ||
-    fail "native configure failed: $work/configure-native.log"
-cmake --build "$native" -j2 --target splice_bench first_touch >"$work/build-native.log" 2>&1 ||
-    fail "native build failed: $work/build-native.log"
-cmake --preset "$win_preset" -B "$win" >"$work/configure-$win_preset.log" 2>&1 ||
-    fail "$win_preset configure failed: $work/configure-$win_preset.log"
-cmake --build "$win" -j2 --target Updater boxdriver >"$work/build-$win_preset.log" 2>&1 ||
-    fail "$win_preset build failed: $work/build-$win_preset.log"
+# The splice's own code as the program has it, without the sanitizers.
+release_native="-DCMAKE_BUILD_TYPE=Release -DORVEX_SANITIZE=OFF -DBUILD_TESTING=OFF"
+rm -f "$work/build.log"
+logged "$work/build.log" "the native build" \
+    build_preset "$repo" "$native" native "splice_bench first_touch" $release_native
+logged "$work/build.log" "the $win_preset build" \
+    build_preset "$repo" "$win" "$win_preset" "Updater boxdriver"
 
 if [ -n "$compare" ]; then
     echo "bench: building $compare for comparison"
-    compare=$(git -C "$root" rev-parse --short "$compare^{commit}") ||
+    compare=$(git -C "$repo" rev-parse --short "$compare^{commit}") ||
         fail "no commit $BENCH_COMPARE"
-    rm -rf "$compare_src"
-    mkdir -p "$compare_src"
-    git -C "$root" archive "$compare" | tar -x -C "$compare_src"
-    cmake -S "$compare_src" -B "$compare_native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DORVEX_SANITIZE=OFF -DBUILD_TESTING=OFF >"$work/configure-compare.log" 2>&1 &&
-        cmake --build "$compare_native" -j2 --target splice_bench >"$work/build-compare.log" 2>&1 &&
-        cmake -S "$compare_src" -B "$compare_win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="$compare_src/cmake/mingw-$win_arch.cmake" \
-            >>"$work/configure-compare.log" 2>&1 &&
-        cmake --build "$compare_win" -j2 --target Updater >>"$work/build-compare.log" 2>&1 ||
-        fail "building $compare failed: $work/build-compare.log"
+    export_commit "$compare" "$compare_src"
+    logged "$work/build-compare.log" "building $compare" \
+        build_preset "$compare_src" "$compare_native" native splice_bench $release_native
+    logged "$work/build-compare.log" "building $compare" \
+        build_preset "$compare_src" "$compare_win" "$win_preset" Updater
 fi
 
 echo "bench: generating the 1.00 archive, the update data and the expected 1.01 archive"
 rm -rf "$data"
 mkdir -p "$data"
-head -c $SIZE_V100 /dev/urandom >"$v100"
-head -c $UPDATE_DATA_SIZE /dev/urandom >"$update"
+head -c "$ARCHIVE_SIZE_V100" /dev/urandom >"$v100"
+head -c "$UPDATE_HEAD_LENGTH" /dev/urandom >"$update"
 # The 1.01 archive: the update data, then the 1.00 archive from its byte
 # REPLACED_HEAD_LENGTH on (tail counts from 1).
 {
     cat "$update"
     tail -c +$((REPLACED_HEAD_LENGTH + 1)) "$v100"
 } >"$expected"
-[ "$(stat -c %s "$expected")" -eq $SIZE_V101 ] || fail "the expected archive has the wrong size"
+[ "$(stat -c %s "$expected")" -eq "$ARCHIVE_SIZE_V101" ] || fail "the expected archive has the wrong size"
 echo "bench: making the VCDIFF patch (not timed)"
 xdelta3 -e -f -s "$v100" "$expected" "$patch"
 
 echo "bench: making the Wine prefix and the installation"
-wine_run() {
-    "$root/testtools/wine-run" "$prefix" "$@"
-}
-printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaly\\velkin]\n"Dir"="C:\\\\games\\\\velkin\\\\"\n' \
-    >"$work/install.reg"
-wine_run regedit /S "$(win_path "$work/install.reg")" >/dev/null
-mkdir -p "$game/pac"
-: >"$game/inst.ini"
+printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\%s]\n"%s"="C:\\\\games\\\\velkin\\\\"\n' \
+    "$REGISTRY_KEY" "$REGISTRY_DIR_VALUE" >"$work/install.reg"
+"$repo/testtools/wine-run" "$prefix" regedit /S "$(winpath "$work/install.reg")" >/dev/null
+mkdir -p "$game/$MARKER_PAC_DIR"
+: >"$game/$MARKER_INSTALL_INI"
 
 # Before each timed step: everything written so far reaches the disk, and
 # the machine is left alone a moment, so that every step starts from the
@@ -162,8 +136,6 @@ work_archive=$data/archive.ovp
 dd_copy=$data/dd-copy.ovp
 xdelta_out=$data/xdelta-out.ovp
 transcript=$work/transcript.txt
-# The success box's caption, 完了 in CP932.
-DONE_CAPTION_HEX=8aae97b9
 
 # time_splice LABEL BUILD: (a) with the splice_bench of that build.
 time_splice() {
@@ -175,15 +147,15 @@ time_splice() {
 
 # time_update LABEL BUILD: (b) with the Updater.exe of that build.
 time_update() {
-    cp "$v100" "$game/pac/update1.ovp"
+    cp "$v100" "$game/$ARCHIVE_UNIX_PATH"
     settle
-    timed "$1" "$root/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
-        --transcript "$(win_path "$transcript")" --cwd "$(win_path "$data")" \
-        --answers yes,yes -- "$(win_path "$2/updater/Updater.exe")"
+    timed "$1" "$repo/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
+        --transcript "$(winpath "$transcript")" --cwd "$(winpath "$data")" \
+        --answers yes,yes -- "$(winpath "$2/updater/Updater.exe")"
     grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
-        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = $DONE_CAPTION_HEX ] ||
+        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = "$CAPTION_DONE_HEX" ] ||
         fail "$1: the run did not end with the success box: $(cat "$transcript")"
-    same "$game/pac/update1.ovp" "$expected" "$1"
+    same "$game/$ARCHIVE_UNIX_PATH" "$expected" "$1"
 }
 
 : >"$times"
@@ -268,7 +240,7 @@ patch_size=$(stat -c %s "$patch")
 
 # table.py fails when the splice misses a target; the table is shown anyway.
 status=0
-python3 "$here/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" "$win_arch" $compare \
-    >"$work/results.md" || status=$?
+python3 "$repo/bench/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
+    "$win_arch" $compare >"$work/results.md" || status=$?
 cat "$work/results.md"
 exit $status

@@ -9,12 +9,17 @@ a multiple of it. WINE_ARCH names the build of the program that the whole
 update under Wine ran (i686, the shipped one, or x86_64). With
 COMPARED_COMMIT, the runs labelled splice-compare and wine-compare (the
 splice and the program of that commit) get rows of their own below (a) and
-(b). Exit code 1 when the splice misses a target.
+(b). Exit code 1 when the splice misses a target. The archive's size is the
+program's own (ORVEX_PROGRAM_VALUES, from program_dump in scripts/lib.sh).
 """
+import os
+import shlex
 import statistics
 import sys
 
-ARCHIVE_SIZE_V100 = 638157110
+with open(os.environ["ORVEX_PROGRAM_VALUES"], encoding="ascii") as values:
+    VALUES = dict(shlex.split(line)[0].split("=", 1) for line in values)
+ARCHIVE_SIZE_V100 = int(VALUES["ARCHIVE_SIZE_V100"])
 MIB = 1024 * 1024
 # Targets: the splice within this multiple of the floor, and its peak memory
 # no more than its one archive-sized block plus this much.

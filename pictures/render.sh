@@ -18,28 +18,23 @@
 # Xvfb, xdotool, ImageMagick, fonts-ipafont-gothic and fonts-wine
 # (scripts/setup.sh installs them).
 set -eu
+me=pictures
+. "$(dirname "$0")/../scripts/lib.sh"
 
-# Sizes by which the updater recognises the archive, and the update data's.
-SIZE_PATCH_MISSING=1
-SIZE_V100=638157110
-SIZE_V101=638151018
-UPDATE_DATA_SIZE=164457
+# The size of what a rewrite cut short leaves here (see the last box).
 INTERRUPTED_SIZE=138412032
 TIMEOUT_S=60
 # Wine's colour for the caption of an inactive window.
 INACTIVE_CAPTION="srgb(128,128,128)"
 
 # Scratch space, and the installation inside the Wine prefix.
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-work=$root/build/pictures
+work=$repo/build/pictures
 bin=$work/win64
-set -- $(sh "$root/testtools/runnable-build")
+set -- $(sh "$repo/testtools/runnable-build")
 program_preset=$1 program_arch=$2
 program_bin=$work/$program_preset
 sync=$work/sync
 game=$work/wineprefix/drive_c/games/velkin
-archive=$game/pac/update1.ovp
 with_data=$work/cwd-with-data
 without_data=$work/cwd-without-data
 # Where a player keeps a downloaded update: the rescued copy is named by its
@@ -49,19 +44,10 @@ downloads=$work/wineprefix/drive_c/users/root/Downloads
 # damaged-archive box.
 FSIZE_LIMIT=104857600
 
-fail() {
-    echo "pictures: $*" >&2
-    exit 1
-}
-
-# A Unix path as Wine sees it through drive Z:.
-win() {
-    printf 'Z:%s' "$1" | tr / '\\'
-}
-
+# wait_for FILE [TEST]: until FILE passes test's TEST (default -e: exists).
 wait_for() {
     i=0
-    while [ ! -e "$1" ]; do
+    while [ ! "${2:--e}" "$1" ]; do
         i=$((i + 1))
         [ $i -le $((TIMEOUT_S * 10)) ] || fail "gave up waiting for $1"
         sleep 0.1
@@ -69,29 +55,23 @@ wait_for() {
 }
 
 echo "pictures: building the $program_arch program and the x86_64 helpers"
-mkdir -p "$work"
-cmake --preset win64 -B "$bin" >"$work/configure.log" 2>&1 || fail "configure failed: $work/configure.log"
-cmake --build "$bin" -j2 --target shotdriver game_standin file_holder \
-    >"$work/build.log" 2>&1 || fail "build failed: $work/build.log"
-if [ "$program_bin" != "$bin" ]; then
-    cmake --preset "$program_preset" -B "$program_bin" >"$work/configure-program.log" 2>&1 ||
-        fail "configure failed: $work/configure-program.log"
-fi
-cmake --build "$program_bin" -j2 --target Updater >"$work/build-program.log" 2>&1 ||
-    fail "build failed: $work/build-program.log"
+program_dump "$repo" "$work/values"
+archive=$game/$ARCHIVE_UNIX_PATH
+rescued=$downloads/$RESCUE_NAME
+rm -f "$work/build.log"
+logged "$work/build.log" "the x86_64 helpers' build" \
+    build_preset "$repo" "$bin" win64 "shotdriver game_standin file_holder"
+logged "$work/build.log" "the $program_arch program's build" \
+    build_preset "$repo" "$program_bin" "$program_preset" Updater
 
-export WINEPREFIX="$work/wineprefix"
-export WINEDEBUG=-all
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
-unset WAYLAND_DISPLAY
+wine_env "$work/wineprefix"
 
 xvfb_pid=""
 cleanup() {
     touch "$work/stop" 2>/dev/null || true
     wineserver -k >/dev/null 2>&1 || true
-    while mountpoint -q "$game/pac" 2>/dev/null; do umount "$game/pac" || break; done
-    rm -f "$downloads/update1.ovp.backup"
+    sh "$repo/testtools/unix-run" "$work/unmount.status" unmount "$(dirname "$archive")" || true
+    rm -f "$rescued"
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
     rm -f "$archive" "$work"/*.png
 }
@@ -102,31 +82,19 @@ trap 'exit 130' INT TERM
 rm -f "$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-i=0
-while [ ! -s "$work/display" ]; do
-    i=$((i + 1))
-    [ $i -le 100 ] || fail "Xvfb did not start"
-    sleep 0.1
-done
+wait_for "$work/display" -s
 DISPLAY=:$(cat "$work/display")
 export DISPLAY
 root_window=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
 
-loaders=$("$root/testtools/wine-loaders")
-if [ "$(cat "$WINEPREFIX/.prefix-ready" 2>/dev/null)" != "$loaders" ]; then
-    echo "pictures: making the Wine prefix (Japanese locale)"
-    rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 </dev/null
-    wineserver -w
-    # The close button of a caption is a glyph of this font.
-    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    echo "$loaders" >"$WINEPREFIX/.prefix-ready"
-fi
+# Wine's own X11 driver, which draws on Xvfb; the close button of a caption
+# is a glyph of this font.
+wine_prefix cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 # regedit reads a REGEDIT4 file in the ANSI code page; these are all ASCII.
 import_reg() {
     printf 'REGEDIT4\n\n%s\n' "$1" >"$work/settings.reg"
-    wine regedit /S "$(win "$work/settings.reg")" </dev/null >/dev/null 2>&1
+    wine regedit /S "$(winpath "$work/settings.reg")" </dev/null >/dev/null 2>&1
 }
 
 # Without a window manager Wine draws the frames and captions itself
@@ -146,12 +114,12 @@ import_reg '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "MS PGothic"="IPAPGothic"'
 
 install_record() {
-    import_reg '[HKEY_CURRENT_USER\Software\Tessaly\velkin]
-"Dir"="C:\\games\\velkin\\"'
+    import_reg "[HKEY_CURRENT_USER\\$REGISTRY_KEY]
+\"$REGISTRY_DIR_VALUE\"=\"C:\\\\games\\\\velkin\\\\\""
 }
 
 remove_record() {
-    import_reg '[-HKEY_CURRENT_USER\Software\Tessaly\velkin]'
+    import_reg "[-HKEY_CURRENT_USER\\$REGISTRY_KEY]"
 }
 
 # A sparse archive of the given size: only the size is looked at.
@@ -160,10 +128,10 @@ archive_of_size() {
     truncate -s "$1" "$archive"
 }
 
-mkdir -p "$game/pac" "$with_data" "$without_data"
-: >"$game/inst.ini"
-rm -f "$without_data/pikusuna_update.dat"
-head -c $UPDATE_DATA_SIZE /dev/urandom >"$with_data/pikusuna_update.dat"
+mkdir -p "$(dirname "$archive")" "$with_data" "$without_data"
+: >"$game/$MARKER_INSTALL_INI"
+rm -f "$without_data/$UPDATE_DATA_FILE"
+head -c "$UPDATE_HEAD_LENGTH" /dev/urandom >"$with_data/$UPDATE_DATA_FILE"
 
 # The box as the player sees it: Wine marks a window active only when its X
 # window has the input focus, which nobody gives it on a server without a
@@ -195,15 +163,15 @@ take_picture() {
     done
     convert "$work/screen.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
         -strip +dither -colors 256 -define png:exclude-chunks=date,time \
-        "PNG8:$here/$name.png"
+        "PNG8:$repo/pictures/$name.png"
     echo "pictures: $name.png ($((right - left))x$((bottom - top)))"
 }
 
 # shoot CWD ANSWERS HOLD [NAME CAPTION]...
 # Runs the updater in CWD (a Unix path, or a Windows one on drive C:),
-# answering its boxes with ANSWERS; the n-th box
-# must have the n-th CAPTION and is pictured as NAME.png (NAME "-": no
-# picture). HOLD is a file to keep open with read sharing only, or "".
+# answering its boxes with ANSWERS; the n-th box must have the n-th CAPTION
+# (the name of one of the program's texts) and is pictured as NAME.png (NAME
+# "-": no picture). HOLD is a file to keep open with read sharing only, or "".
 # No further box may come, and the program must end with exit code 0.
 # With FSIZE set, the driver and the updater it starts run with their file
 # size limited to FSIZE bytes (SIGXFSZ ignored, so a write past it fails).
@@ -215,16 +183,16 @@ shoot() {
     n=0
     case $cwd in
     C:*) windows_cwd=$cwd ;;
-    *) windows_cwd=$(win "$cwd") ;;
+    *) windows_cwd=$(winpath "$cwd") ;;
     esac
     limit=""
     [ -z "${FSIZE:-}" ] || limit="prlimit --fsize=$FSIZE --"
     (
         [ -z "$limit" ] || trap '' XFSZ
-        exec $limit wine "$bin/pictures/shotdriver.exe" --sync "$(win "$sync")" --cwd "$windows_cwd" \
+        exec $limit wine "$bin/pictures/shotdriver.exe" --sync "$(winpath "$sync")" --cwd "$windows_cwd" \
             --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
-            ${hold:+--hold-shared "$(win "$hold")"} \
-            -- "$(win "$program_bin/updater/Updater.exe")"
+            ${hold:+--hold-shared "$(winpath "$hold")"} \
+            -- "$(winpath "$program_bin/updater/Updater.exe")"
     ) </dev/null >"$work/shotdriver.log" 2>&1 &
     driver=$!
     while [ $# -gt 0 ]; do
@@ -232,9 +200,10 @@ shoot() {
         name=$1 caption=$2
         shift 2
         wait_for "$sync/box-$n.txt"
-        seen=$(python3 -c 'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932"))' \
-            "$(sed -n 's/^caption //p' "$sync/box-$n.txt")")
-        [ "$seen" = "$caption" ] || fail "box $n: caption \"$seen\", expected \"$caption\""
+        seen=$(sed -n 's/^caption //p' "$sync/box-$n.txt")
+        eval "expected=\$${caption}_HEX"
+        [ "$seen" = "$expected" ] || fail "box $n: caption \"$(python3 -c \
+            'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932"))' "$seen")\", expected $caption"
         [ "$name" = - ] || take_picture "$name" "$n"
         touch "$sync/shot-$n"
     done
@@ -255,8 +224,8 @@ start_standin() {
     rm -f "$work/ready" "$work/stop"
     program=$1
     shift
-    wine "$bin/testtools/$program.exe" --ready-file "$(win "$work/ready")" \
-        --stop-file "$(win "$work/stop")" --timeout-ms $((TIMEOUT_S * 1000)) "$@" \
+    wine "$bin/testtools/$program.exe" --ready-file "$(winpath "$work/ready")" \
+        --stop-file "$(winpath "$work/stop")" --timeout-ms $((TIMEOUT_S * 1000)) "$@" \
         </dev/null >"$work/standin.log" 2>&1 &
     standin=$!
     wait_for "$work/ready"
@@ -267,71 +236,69 @@ stop_standin() {
     wait "$standin" || fail "the stand-in did not end cleanly"
 }
 
-TITLE=ナギサリウム
-CAP_UPDATE="$TITLE アップデート"
-
 # In the order in which a player may meet them.
 remove_record
-archive_of_size $SIZE_V100
-shoot "$with_data" "" "" 01-not-installed "エラー No.1"
+archive_of_size "$ARCHIVE_SIZE_V100"
+shoot "$with_data" "" "" 01-not-installed CAPTION_ERROR_NO1
 
 install_record
-start_standin game_standin 'C:\games\velkin\velk.exe'
-shoot "$with_data" "" "" 02-game-running "エラー"
+start_standin game_standin "C:\\games\\velkin\\$GAME_EXE_NAME"
+shoot "$with_data" "" "" 02-game-running CAPTION_ERROR
 stop_standin
 
-start_standin file_holder 'C:\games\velkin\pac\update1.ovp'
-shoot "$with_data" "" "" 03-archive-busy "エラー"
+start_standin file_holder "C:\\games\\velkin\\$ARCHIVE_RELATIVE_PATH"
+shoot "$with_data" "" "" 03-archive-busy CAPTION_ERROR
 stop_standin
 
-shoot "$without_data" "" "" 04-update-data-missing "エラー"
+shoot "$without_data" "" "" 04-update-data-missing CAPTION_ERROR
 
-archive_of_size $SIZE_PATCH_MISSING
-shoot "$with_data" "" "" 05-patch-missing "$CAP_UPDATE"
+archive_of_size "$ARCHIVE_SIZE_PATCH_MISSING"
+shoot "$with_data" "" "" 05-patch-missing CAP_UPDATE
 
-archive_of_size $SIZE_V101
-shoot "$with_data" "" "" 06-already-applied "$CAP_UPDATE"
+archive_of_size "$ARCHIVE_SIZE_V101"
+shoot "$with_data" "" "" 06-already-applied CAP_UPDATE
 
-archive_of_size $SIZE_V100
-shoot "$with_data" "no" "" - "$CAP_UPDATE" 10-cancelled "中断"
+archive_of_size "$ARCHIVE_SIZE_V100"
+shoot "$with_data" "no" "" - CAP_UPDATE 10-cancelled CAPTION_CANCELLED
 
 # Another program reads the archive and lets others read it too, but not
 # write it: the rewrite cannot open it, and nothing is changed.
-shoot "$with_data" "yes,yes" "$archive" - "$CAP_UPDATE" - "$CAP_UPDATE" 11-failed "失敗"
-[ "$(stat -c %s "$archive")" -eq $SIZE_V100 ] || fail "the failed update changed the archive"
+shoot "$with_data" "yes,yes" "$archive" - CAP_UPDATE - CAP_UPDATE 11-failed CAPTION_FAILED
+[ "$(stat -c %s "$archive")" -eq "$ARCHIVE_SIZE_V100" ] || fail "the failed update changed the archive"
 
 # The game's folder on a disk too small for the rewrite (its pac folder on a
 # tmpfs of 8 MiB, the archive sparse): neither the new archive nor the old
 # one written back fits, and the old one is saved beside the update data,
 # on another disk.
 mkdir -p "$downloads"
-cp "$with_data/pikusuna_update.dat" "$downloads/"
-rm -f "$downloads/update1.ovp.backup"
-mount -t tmpfs -o size=8m tmpfs "$game/pac" || fail "a tmpfs cannot be mounted on $game/pac"
-archive_of_size $SIZE_V100
-shoot 'C:\users\root\Downloads' "yes,yes" "" - "$CAP_UPDATE" - "$CAP_UPDATE" \
-    12-archive-rescued "失敗"
-[ "$(stat -c %s "$downloads/update1.ovp.backup")" -eq $SIZE_V100 ] ||
+cp "$with_data/$UPDATE_DATA_FILE" "$downloads/"
+rm -f "$rescued"
+mount -t tmpfs -o size=8m tmpfs "$(dirname "$archive")" ||
+    fail "a tmpfs cannot be mounted on $(dirname "$archive")"
+archive_of_size "$ARCHIVE_SIZE_V100"
+shoot 'C:\users\root\Downloads' "yes,yes" "" - CAP_UPDATE - CAP_UPDATE \
+    12-archive-rescued CAPTION_FAILED
+[ "$(stat -c %s "$rescued")" -eq "$ARCHIVE_SIZE_V100" ] ||
     fail "the rescued copy is not the old archive's size"
-cmp -s -n $SIZE_V100 "$downloads/update1.ovp.backup" /dev/zero ||
+cmp -s -n "$ARCHIVE_SIZE_V100" "$rescued" /dev/zero ||
     fail "the rescued copy is not the old (sparse) archive"
-rm -f "$downloads/update1.ovp.backup"
-umount "$game/pac"
+rm -f "$rescued"
+umount "$(dirname "$archive")"
 
 # The updater's file size limited to 100 MiB: the new archive, the one
 # written back and the copy all stop there; the archive is damaged.
-archive_of_size $SIZE_V100
+archive_of_size "$ARCHIVE_SIZE_V100"
 FSIZE=$FSIZE_LIMIT
-shoot "$downloads" "yes,yes" "" - "$CAP_UPDATE" - "$CAP_UPDATE" 13-archive-damaged "失敗"
+shoot "$downloads" "yes,yes" "" - CAP_UPDATE - CAP_UPDATE 13-archive-damaged CAPTION_FAILED
 FSIZE=
 [ "$(stat -c %s "$archive")" -eq $FSIZE_LIMIT ] || fail "the archive did not stop at the limit"
-[ ! -e "$downloads/update1.ovp.backup" ] || fail "a partial copy was left behind"
+[ ! -e "$rescued" ] || fail "a partial copy was left behind"
 
-archive_of_size $SIZE_V100
-shoot "$with_data" "yes,yes" "" 07-confirm-detected "$CAP_UPDATE" \
-    08-confirm-start "$CAP_UPDATE" 09-success "完了"
-[ "$(stat -c %s "$archive")" -eq $SIZE_V101 ] || fail "the update did not give a 1.01 archive"
-cmp -s -n $UPDATE_DATA_SIZE "$archive" "$with_data/pikusuna_update.dat" ||
+archive_of_size "$ARCHIVE_SIZE_V100"
+shoot "$with_data" "yes,yes" "" 07-confirm-detected CAP_UPDATE \
+    08-confirm-start CAP_UPDATE 09-success CAPTION_DONE
+[ "$(stat -c %s "$archive")" -eq "$ARCHIVE_SIZE_V101" ] || fail "the update did not give a 1.01 archive"
+cmp -s -n "$UPDATE_HEAD_LENGTH" "$archive" "$with_data/$UPDATE_DATA_FILE" ||
     fail "the updated archive does not start with the update data"
 
 # What a rewrite cut short leaves (the updater ended from the task manager):
@@ -339,7 +306,7 @@ cmp -s -n $UPDATE_DATA_SIZE "$archive" "$with_data/pikusuna_update.dat" ||
 # in that order, so the 1.01 archive cut at any point is such a file (here
 # the update data and about 132 MiB of the tail).
 truncate -s $INTERRUPTED_SIZE "$archive"
-shoot "$with_data" "" "" 14-update-interrupted "失敗"
+shoot "$with_data" "" "" 14-update-interrupted CAPTION_FAILED
 [ "$(stat -c %s "$archive")" -eq $INTERRUPTED_SIZE ] || fail "the run changed the cut-short archive"
 
 echo "pictures: done, every box shown by the $program_arch Updater.exe"

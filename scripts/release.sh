@@ -17,25 +17,23 @@
 # The program is checked (headers, imports, resources), and the commit's
 # end-to-end tests are run against the very bytes to be packed
 # (release-tested.sh), before it is packed.
-# The zips are reproducible: fixed file times, no extra attributes, fixed
-# order; the signature's time is the commit's, so only a time-stamp changes
-# the players' one.
+# The zips are reproducible (scripts/lib.sh); the signature's time is the
+# commit's, so only a time-stamp changes the players' one.
 set -eu
 commit=${1:-HEAD}
-repo=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/lib.sh"
 out="$repo/build/release"
 sh "$repo/scripts/setup.sh"
 
-# The version shown to players is the one in the version record.
-version=$(sed -n 's/^FILEVERSION[[:space:]]*\([0-9,]*\).*/\1/p' "$repo/res/updater.rc" | tr , .)
-[ -n "$version" ] || { echo "release: no FILEVERSION in res/updater.rc" >&2; exit 1; }
+# The version shown to players is the one in the commit's version record.
+version=$(commit_version "$commit") || fail "no FILEVERSION in res/updater.rc of $commit"
 name="Updater-$version"
 
 mkdir -p "$out"
 echo "release: building $commit"
-exe=$(sh "$repo/scripts/build-shipped.sh" "$commit" "$out/work" 2>"$out/build.log") \
-    || { cat "$out/build.log"; echo "release: build FAILED" >&2; exit 1; }
-epoch=$(git -C "$repo" log -1 --format=%ct "$commit")
+exe=$(build_shipped "$commit" "$out/work" 2>"$out/build.log") ||
+    { cat "$out/build.log"; fail "build FAILED"; }
+epoch=$(commit_epoch "$commit")
 
 # The players' note quotes the program's texts as this commit compiles them,
 # and the release stops here when it leaves out a box the program can end with.
@@ -60,7 +58,7 @@ if signed_by=$(sh "$repo/scripts/sign.sh" "$exe" "$out/work/Updater-signed.exe" 
     [ -z "${ORVEX_SIGN_TIMESTAMP_URL:-}" ] ||
         echo "release: time-stamped: this zip differs from any other signing of the same commit"
 else
-    [ $? -eq 3 ] || { echo "release: signing FAILED" >&2; exit 1; }
+    [ $? -eq 3 ] || fail "signing FAILED"
     echo "release: no signing key (ORVEX_SIGN_PKCS12 or ORVEX_SIGN_KEY): packing the program UNSIGNED"
 fi
 
@@ -75,7 +73,7 @@ echo "release: running the end-to-end tests against it"
 sh "$repo/scripts/release-tested.sh" "$exe" "$program" "$commit" "$out/work"
 
 stage="$out/$name"
-rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"
+rm -rf "$stage"
 mkdir -p "$stage"
 cp "$program" "$stage/Updater.exe"
 # Players open the note with Notepad on a Japanese system: CP932, CRLF. A
@@ -83,24 +81,16 @@ cp "$program" "$stage/Updater.exe"
 python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
     "$texts/texts.hex" --write "$stage/readme.txt" --version "$version" --signer "$signed_by"
 (
-    cd "$stage"
     # sha256sum -c skips lines that begin with '#'.
     [ -z "$signed_by" ] || echo "# Updater.exe: Authenticode signature of $signed_by"
-    sha256sum Updater.exe readme.txt
+    cd "$stage" && sha256sum Updater.exe readme.txt
 ) >"$stage/SHA256SUMS"
-
-# Zip keeps DOS local times: pin both the files' times and the time zone.
-for f in Updater.exe readme.txt SHA256SUMS; do
-    touch -d "@$epoch" "$stage/$f"
-done
-(cd "$stage" && TZ=UTC zip -q -X -D "$out/$name.zip" Updater.exe readme.txt SHA256SUMS)
-(cd "$out" && sha256sum "$name.zip" >"$name.zip.sha256")
+reproducible_zip "$out/$name.zip" "$stage" "$epoch" Updater.exe readme.txt SHA256SUMS
 
 echo "release: verifying"
-(cd "$out" && sha256sum -c "$name.zip.sha256")
 check=$(mktemp -d "${TMPDIR:-/tmp}/orvex-release.XXXXXX")
 trap 'rm -rf "$check"' EXIT INT TERM
-(cd "$check" && unzip -q "$out/$name.zip" && sha256sum -c SHA256SUMS)
+unpack_checked "$out/$name.zip" "$check" .
 echo "release: $out/$name.zip"
 
 echo "release: packing the developers' kit"

@@ -9,7 +9,8 @@
 #
 # Logs of every run stay in build/stress.
 set -u
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/lib.sh"
+cd "$repo"
 
 rounds=${1:-10}
 case $rounds in
@@ -23,11 +24,6 @@ rm -rf "$work"
 mkdir -p "$work"
 results=$work/results
 : >"$results"
-
-fail() {
-    echo "stress: $*" >&2
-    exit 1
-}
 
 # The tests of a configured preset whose command is a Wine wrapper
 # (wine-run, or wine-run-i386 for 32-bit programs), one name a line.
@@ -84,9 +80,10 @@ while [ "$round" -le "$rounds" ]; do
     echo "stress: round $round of $rounds"
     while read -r preset name; do
         log=$work/$preset-$name-$round.log
-        if ctest --preset "$preset" -R "^$name\$" --output-on-failure </dev/null >"$log" 2>&1; then
+        if ctest --preset "$preset" -R "^$name\$" --output-on-failure \
+                --output-junit "$repo/$log.xml" </dev/null >"$log" 2>&1; then
             # A 32-bit test on a kernel that cannot run it is skipped, not passed.
-            if grep -q '\*\*\*Skipped' "$log"; then
+            if [ "$(junit_counts "$log.xml" | head -n 1 | cut -d' ' -f3)" != 0 ]; then
                 echo "$preset $name $round skipped" >>"$results"
             else
                 echo "$preset $name $round pass" >>"$results"

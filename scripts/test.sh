@@ -6,7 +6,8 @@
 # where the kernel runs no 32-bit programs). Exits non-zero when any test
 # fails; a skipped test is counted as skipped, never as passed.
 set -u
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/lib.sh"
+cd "$repo"
 sh scripts/setup.sh || exit 1
 
 jobs=${JOBS:-2}
@@ -15,24 +16,6 @@ total_failed=0
 total_skipped=0
 skipped_names=""
 status=0
-
-# What one ctest run's JUnit report holds: "TESTS FAILED SKIPPED", then one
-# line per test that did not run, with the first line of its output (the
-# reason). CTest's own summary counts a skipped test as passed.
-junit_counts() {
-    python3 - "$1" <<'PY'
-import sys
-import xml.etree.ElementTree as ET
-suite = ET.parse(sys.argv[1]).getroot()
-skipped = [case for case in suite.iter("testcase") if case.find("skipped") is not None
-           or case.get("status") in ("notrun", "disabled")]
-print(suite.get("tests", "0"), suite.get("failures", "0"), len(skipped))
-for case in skipped:
-    out = (case.findtext("system-out") or "").strip().splitlines()
-    reason = out[0] if out else "no reason given"
-    print(case.get("name") + ":", reason[len("skipped: "):] if reason.startswith("skipped: ") else reason)
-PY
-}
 
 run_preset() {
     preset=$1

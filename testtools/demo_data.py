@@ -8,16 +8,20 @@ driver's transcript in UTF-8, and the check of the updated archive.
 
 The content is a seeded pseudo-random stream: it never repeats, so a splice
 at a wrong offset or of a wrong length cannot look right, and it can be made
-again for the check instead of keeping a 609 MiB copy.
+again for the check instead of keeping a 609 MiB copy. The sizes are the
+program's own (ORVEX_PROGRAM_VALUES, from program_dump in scripts/lib.sh).
 """
 import os
 import random
+import shlex
 import sys
 
-SIZE_V100 = 638157110
-SIZE_V101 = 638151018
-UPDATE_LENGTH = 164457
-REPLACED_LENGTH = 170549
+with open(os.environ["ORVEX_PROGRAM_VALUES"], encoding="ascii") as values:
+    VALUES = dict(shlex.split(line)[0].split("=", 1) for line in values)
+SIZE_V100 = int(VALUES["ARCHIVE_SIZE_V100"])
+SIZE_V101 = int(VALUES["ARCHIVE_SIZE_V101"])
+UPDATE_LENGTH = int(VALUES["UPDATE_HEAD_LENGTH"])
+REPLACED_LENGTH = int(VALUES["REPLACED_HEAD_LENGTH"])
 ARCHIVE_SEED = 100
 UPDATE_SEED = 101
 # The stream is made in pieces of this size (a multiple of 4: random's
