@@ -38,11 +38,10 @@ epoch=$(commit_epoch "$commit")
 # The players' note quotes the program's texts as this commit compiles them,
 # and the release stops here when it leaves out a box the program can end with.
 texts="$out/work/texts"
-rm -rf "$texts"
-{ (cd "$out/work/src" && cmake --preset native -B "$texts/build") &&
-    cmake --build "$texts/build" -j "${JOBS:-2}" --target dump_texts &&
-    "$texts/build/tests/messages/dump_texts" "$texts/texts.hex"; } >"$out/texts.log" 2>&1 ||
-    { cat "$out/texts.log"; echo "release: dumping the program's texts FAILED" >&2; exit 1; }
+rm -rf "$texts" && mkdir -p "$texts"
+logged "$texts/build.log" "building the program's texts" \
+    build_preset "$out/work/src" "$texts/build" native dump_texts
+"$texts/build/tests/messages/dump_texts" "$texts/texts.hex" || fail "dumping the program's texts FAILED"
 python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
     "$texts/texts.hex"
 
