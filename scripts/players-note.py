@@ -2,13 +2,14 @@
 """The players' note, readme.txt in the release zip, made from its template
 and the texts of the program as compiled.
 
-    players-note.py TEMPLATE DUMP
-    players-note.py TEMPLATE DUMP --write OUTPUT --version VERSION --signer SIGNER
+    players-note.py TEMPLATE VALUES
+    players-note.py TEMPLATE VALUES --write OUTPUT --version VERSION --signer SIGNER
 
-DUMP is what tests/messages/dump_texts writes: one "NAME HEX" line per text
-of the program, its CP932 bytes. In the UTF-8 TEMPLATE, @NAME@ stands for the
-program's text NAME as the player sees it, the title put in for "%s": a box
-that the program can end with by its first sentence, any other text (a
+VALUES is what "tests/messages/dump_texts --values" writes: among its lines,
+"NAME_HEX=HEX" for every text of the program, its CP932 bytes as a box shows
+them (formatted with the title by the program itself). In the UTF-8
+TEMPLATE, @NAME@ stands for the program's text NAME as the player sees it: a
+box that the program can end with by its first sentence, any other text (a
 caption, the title) whole. @VERSION@ is VERSION; the lines between two
 @SIGNED@ lines stay only when SIGNER is not empty, and @SIGNER@ is SIGNER.
 
@@ -40,12 +41,13 @@ CHECK_SIGNER = "Stand-in Signer"
 
 
 def read_texts(path):
-    """{name: text} of the dump, decoded as the program's CP932."""
+    """{name: text as a box shows it} of the dump, decoded as the program's CP932."""
     texts = {}
     with open(path, encoding="ascii") as f:
         for line in f:
-            name, _, hex_text = line.rstrip("\n").partition(" ")
-            texts[name] = bytes.fromhex(hex_text).decode("cp932")
+            name, _, value = line.rstrip("\n").partition("=")
+            if name.endswith("_HEX"):
+                texts[name[:-len("_HEX")]] = bytes.fromhex(value).decode("cp932")
     return texts
 
 
@@ -56,11 +58,9 @@ def end_boxes(texts):
 def expansions(texts):
     """{name: what @name@ becomes}; a text that is neither an end box nor a
     caption or the title has none."""
-    title = texts["GAME_TITLE"]
-    shown = {n: t.replace("%s", title) for n, t in texts.items()}
-    values = {n: t for n, t in shown.items() if not n.startswith("MSG_")}
+    values = {n: t for n, t in texts.items() if not n.startswith("MSG_")}
     for name in end_boxes(texts):
-        values[name] = FIRST_SENTENCE.match(shown[name]).group(0)
+        values[name] = FIRST_SENTENCE.match(texts[name]).group(0)
     return values
 
 
@@ -106,7 +106,7 @@ def problems(template, texts):
 def main():
     parser = argparse.ArgumentParser(description="Checks and writes the players' note.")
     parser.add_argument("template")
-    parser.add_argument("dump")
+    parser.add_argument("values")
     parser.add_argument("--write", metavar="OUTPUT")
     parser.add_argument("--version")
     parser.add_argument("--signer")
@@ -116,7 +116,7 @@ def main():
 
     with open(args.template, encoding="utf-8") as f:
         template = f.read()
-    texts = read_texts(args.dump)
+    texts = read_texts(args.values)
     found = problems(template, texts)
     for problem in found:
         print("players-note: " + problem, file=sys.stderr)

@@ -38,12 +38,10 @@ epoch=$(commit_epoch "$commit")
 # The players' note quotes the program's texts as this commit compiles them,
 # and the release stops here when it leaves out a box the program can end with.
 texts="$out/work/texts"
-rm -rf "$texts" && mkdir -p "$texts"
-logged "$texts/build.log" "building the program's texts" \
-    build_preset "$out/work/src" "$texts/build" native dump_texts
-"$texts/build/tests/messages/dump_texts" "$texts/texts.hex" || fail "dumping the program's texts FAILED"
+rm -rf "$texts"
+program_dump "$out/work/src" "$texts"
 python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
-    "$texts/texts.hex"
+    "$ORVEX_PROGRAM_VALUES"
 
 # Authenticode: the built program stays as it is in $exe; what is packed is
 # $program, the signed copy when there is a key. Like this script, the
@@ -78,7 +76,7 @@ cp "$program" "$stage/Updater.exe"
 # Players open the note with Notepad on a Japanese system: CP932, CRLF. A
 # signed program's note names the signer.
 python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
-    "$texts/texts.hex" --write "$stage/readme.txt" --version "$version" --signer "$signed_by"
+    "$ORVEX_PROGRAM_VALUES" --write "$stage/readme.txt" --version "$version" --signer "$signed_by"
 (
     # sha256sum -c skips lines that begin with '#'.
     [ -z "$signed_by" ] || echo "# Updater.exe: Authenticode signature of $signed_by"
