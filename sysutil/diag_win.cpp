@@ -18,6 +18,17 @@ constexpr DWORD ERROR_TEXT_LANGUAGE = 0x0400;
 
 const char INFO_CAPTION[] = "ORVEX Info";
 
+// The code page of the program's own texts.
+constexpr UINT CP_SHIFT_JIS = 932;
+
+// text as UTF-16 into out; false when it is not valid CP932 or does not fit.
+// Never a cut text: a box that reads half a sentence says something else.
+bool cp932_to_utf16(const char* text, wchar_t (&out)[CP932_BOX_TEXT_UNITS])
+{
+    return MultiByteToWideChar(CP_SHIFT_JIS, MB_ERR_INVALID_CHARS, text, -1, out,
+                               static_cast<int>(CP932_BOX_TEXT_UNITS)) > 0;
+}
+
 } // namespace
 
 void last_error_text(char* buffer, size_t buffer_size)
@@ -43,6 +54,21 @@ void last_error_text(char* buffer, size_t buffer_size)
     if (text != nullptr) {
         LocalFree(text);
     }
+}
+
+int show_cp932_box(const char* text, const char* caption, unsigned int style)
+{
+    // MessageBoxA would read the bytes in the system's ANSI code page: on a
+    // system whose page is not 932 (a Western or Chinese Windows, or a
+    // Japanese one set to UTF-8) the Japanese texts come out as garbage.
+    wchar_t wide_text[CP932_BOX_TEXT_UNITS];
+    wchar_t wide_caption[CP932_BOX_TEXT_UNITS];
+    if (cp932_to_utf16(text, wide_text) &&
+        (caption == nullptr || cp932_to_utf16(caption, wide_caption))) {
+        return MessageBoxW(nullptr, wide_text, caption != nullptr ? wide_caption : nullptr,
+                           style);
+    }
+    return MessageBoxA(nullptr, text, caption, style);
 }
 
 unsigned char show_info(const char* text)

@@ -54,7 +54,7 @@ int32_t write_registry_string(HKEY root, const char* key_path, const char* value
     const LONG rc = RegCreateKeyExA(root, key_path, 0, empty_class, REG_OPTION_NON_VOLATILE,
                                     KEY_ALL_ACCESS, nullptr, &key, &disposition);
     if (rc != ERROR_SUCCESS) {
-        MessageBoxA(nullptr, MSG_REGISTRY_CREATE_FAILED, nullptr, MB_OK);
+        show_cp932_box(MSG_REGISTRY_CREATE_FAILED, nullptr, MB_OK);
         return -1;
     }
 

@@ -120,8 +120,18 @@ int32_t create_programs_shortcut(const char* group_name,
 // string when the system has no text for the code or when the text does not
 // fit; nothing is written when buffer_size is 0.
 void last_error_text(char* buffer, size_t buffer_size);
-// A box under the caption "ORVEX Info"; always 0.
+// A box under the caption "ORVEX Info"; always 0. The text is in the
+// system's ANSI code page, as every other name here.
 unsigned char show_info(const char* text);
+// A box without owner window whose text and caption (null: the system's
+// default title) are Shift-JIS (code page 932) whatever the system's code
+// page: they are shown through UTF-16, so they read the same on a system of
+// any language. Where they are not
+// valid CP932 or longer than CP932_BOX_TEXT_UNITS - 1 characters, they go to
+// the system as they are (its ANSI code page). The button code (IDOK, IDYES,
+// ...), or 0 when no box could be shown.
+constexpr size_t CP932_BOX_TEXT_UNITS = 1024;
+int show_cp932_box(const char* text, const char* caption, unsigned int style);
 #endif
 
 // Does nothing; always 0.

@@ -1,6 +1,6 @@
 // The texts of every message box. This source is UTF-8 and is compiled with
 // -fexec-charset=CP932, so each literal below is stored as the Shift-JIS
-// bytes that MessageBoxA shows on a Japanese system. Several hold a
+// bytes that show_box converts from code page 932 for the box. Several hold a
 // double-byte character whose second byte is 0x5C (十 is 8F 5C).
 #include "updater/updater.h"
 

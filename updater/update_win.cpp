@@ -2,6 +2,8 @@
 // existence, the running-game probe and the message boxes.
 #include "updater/updater.h"
 
+#include "sysutil/sysutil.h"
+
 #include <windows.h>
 
 // The hive of the installation record. Kept here, with the other Windows
@@ -40,7 +42,7 @@ void restrict_dll_search() {
 }
 
 int show_box(const char* text, const char* caption, unsigned int style) {
-    return MessageBoxA(NULL, text, caption, style);
+    return show_cp932_box(text, caption, style);
 }
 
 // Files and directories both count; only a failure means "not there".

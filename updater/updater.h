@@ -3,7 +3,8 @@
 //
 // Every string is a NUL-terminated byte string in code page 932. The texts
 // live in messages.cpp, a UTF-8 source compiled to CP932, so each literal
-// holds exactly the bytes that MessageBoxA receives.
+// holds exactly the bytes of the program's texts (show_box shows them
+// through UTF-16, so they read the same under every system code page).
 #pragma once
 
 #include <cstddef>
@@ -269,8 +270,9 @@ InstallLookup lookup_installation(const char* key, const char* value_name,
 // DLLs that are loaded at run time; called first thing at start-up.
 void restrict_dll_search();
 
-// One MessageBoxA without owner window: the button code, or 0 when the box
-// could not be shown.
+// One message box without owner window, its CP932 text and caption shown
+// the same under every system code page (show_cp932_box): the button code,
+// or 0 when the box could not be shown.
 int show_box(const char* text, const char* caption, unsigned int style);
 
 // Runs the four stages; 0 after a completed update, -1 after any message

@@ -55,11 +55,14 @@ ARCHES = {
 REQUIRED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll"}
 ALLOWED_DLLS = REQUIRED_DLLS | {"msvcrt.dll", "shell32.dll", "ole32.dll",
                                 "gdi32.dll", "comctl32.dll"}
-# The program speaks through byte-string (A) calls only.
-REQUIRED_IMPORTS = {"user32.dll": {"MessageBoxA"},
-                    "kernel32.dll": {"CreateMutexA"},
+# Names, files and the registry go through byte-string (A) calls only. The
+# boxes are shown through UTF-16 (MessageBoxW, the CP932 texts converted by
+# MultiByteToWideChar), so that they read the same under every system code
+# page; MessageBoxA is the fallback for a text that does not convert.
+REQUIRED_IMPORTS = {"user32.dll": {"MessageBoxW", "MessageBoxA"},
+                    "kernel32.dll": {"CreateMutexA", "MultiByteToWideChar"},
                     "advapi32.dll": {"RegOpenKeyExA", "RegQueryValueExA"}}
-FORBIDDEN_IMPORTS = {"MessageBoxW", "CreateMutexW", "RegOpenKeyExW", "RegQueryValueExW"}
+FORBIDDEN_IMPORTS = {"CreateMutexW", "RegOpenKeyExW", "RegQueryValueExW"}
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 # Windows reads the trust section in either namespace.
