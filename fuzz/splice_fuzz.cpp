@@ -292,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result == SPLICE_DONE) {
         FUZZ_CHECK(sources_fit);
         FUZZ_CHECK(after == spliced);
-        FUZZ_CHECK(splice_result_box(result).text == MSG_SUCCESS);
+        FUZZ_CHECK(splice_result_box(result) == BOX_SUCCESS);
     } else if (result == SPLICE_ARCHIVE_RESCUED) {
         // Only a failure that keeps on failing can defeat the write-back, and
         // then the copy is made (which fails too) unless it started after the
@@ -301,13 +301,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(sources_fit);
         FUZZ_CHECK(copy_exists && read_file(copy_path) == archive);
         FUZZ_CHECK(copy_path == outcome.rescue_path);
-        FUZZ_CHECK(splice_result_box(result).text == MSG_ARCHIVE_RESCUED);
+        FUZZ_CHECK(splice_result_box(result) == BOX_ARCHIVE_RESCUED);
     } else if (result == SPLICE_RESTORE_FAILED) {
         FUZZ_CHECK(persistent && failing_call != 0);
-        FUZZ_CHECK(splice_result_box(result).text == MSG_ARCHIVE_DAMAGED);
+        FUZZ_CHECK(splice_result_box(result) == BOX_ARCHIVE_DAMAGED);
     } else {
         FUZZ_CHECK(after == archive);
-        FUZZ_CHECK(splice_result_box(result).text != MSG_SUCCESS);
+        FUZZ_CHECK(splice_result_box(result) != BOX_SUCCESS);
     }
     // A copy is made only on the path where the archive could not be written
     // back, and a copy that could not be written whole is not left behind.

@@ -70,7 +70,7 @@ program_dump() {
     mkdir -p "$2"
     logged "$2/build.log" "building the program's dump" \
         build_preset "$1" "$2/build" native dump_texts
-    "$2/build/tests/messages/dump_texts" --values "$2/values.sh" || fail "dump_texts FAILED"
+    "$2/build/updater/dump_texts" --values "$2/values.sh" || fail "dump_texts FAILED"
     . "$2/values.sh"
     export ORVEX_PROGRAM_VALUES="$2/values.sh"
     ARCHIVE_UNIX_PATH=$(printf '%s' "$ARCHIVE_RELATIVE_PATH" | tr '\\' /)

@@ -5,22 +5,27 @@ and the texts of the program as compiled.
     players-note.py TEMPLATE VALUES
     players-note.py TEMPLATE VALUES --write OUTPUT --version VERSION --signer SIGNER
 
-VALUES is what "tests/messages/dump_texts --values" writes: among its lines,
+VALUES is what "dump_texts --values" (updater/) writes: among its lines,
 "NAME_HEX=HEX" for every text of the program, its CP932 bytes as a box shows
-them (formatted with the title by the program itself). In the UTF-8
-TEMPLATE, @NAME@ stands for the program's text NAME as the player sees it: a
-box that the program can end with by its first sentence, any other text (a
-caption, the title) whole. @VERSION@ is VERSION; the lines between two
-@SIGNED@ lines stay only when SIGNER is not empty, and @SIGNER@ is SIGNER.
+them (formatted with the title by the program itself), and the program's
+table of boxes. In the UTF-8 TEMPLATE, @NAME@ stands for the program's text
+NAME as the player sees it: the text of a box that the program can end with
+by its first sentence, any other text (a caption, the title) whole.
+@VERSION@ is VERSION; the lines between two @SIGNED@ lines stay only when
+SIGNER is not empty, and @SIGNER@ is SIGNER.
 
 Without --write it only checks; with it, it checks and then writes the note
 in CP932 with CRLF line ends, for Notepad on a Japanese system. The check
-fails, naming what is wrong, when a box the program can end with has no
-placeholder, when a placeholder names no such text, and when the note, signed
-or not, does not encode in CP932 or lacks a box's first sentence.
+fails, naming the box, when the note leaves out a box that the program can
+end with (every row of the table but the questions, whose answers lead on to
+another box): the note must hold the first sentence of its text and, where
+another box shows the same text, its caption. It also fails when a
+placeholder names no such text, and when the note, signed or not, does not
+encode in CP932.
 """
 import argparse
 import re
+import shlex
 import sys
 
 PLACEHOLDER = re.compile(r"@([A-Z][A-Z0-9_]*)@")
@@ -28,40 +33,41 @@ SIGNED_BLOCK = re.compile(r"@SIGNED@\n(.*?)@SIGNED@\n", re.S)
 # A sentence ends with its full stop or where the box breaks the line.
 FIRST_SENTENCE = re.compile(r"[^\r\n。]*。?")
 
-# Every MSG_ text is a box that the program can end with, except the two
-# questions before the update (either answer leads on to another box) and the
-# rescued-copy box's second half, which follows the copy's path in that same
-# box. Counting the rest as end boxes makes a newly added text one until it
-# is named here.
-NOT_END_BOXES = {"MSG_CONFIRM_DETECTED", "MSG_CONFIRM_START", "MSG_ARCHIVE_RESCUED_ACTION"}
-
 # Stand-ins for the check, which renders the note both ways.
 CHECK_VERSION = "0.0.0.0"
 CHECK_SIGNER = "Stand-in Signer"
 
 
-def read_texts(path):
-    """{name: text as a box shows it} of the dump, decoded as the program's CP932."""
-    texts = {}
+def read_values(path):
+    """The dump's values: {NAME: value}, strings unquoted."""
     with open(path, encoding="ascii") as f:
-        for line in f:
-            name, _, value = line.rstrip("\n").partition("=")
-            if name.endswith("_HEX"):
-                texts[name[:-len("_HEX")]] = bytes.fromhex(value).decode("cp932")
-    return texts
+        return dict(pair.split("=", 1) for pair in shlex.split(f.read(), posix=True))
 
 
-def end_boxes(texts):
-    return sorted(n for n in texts if n.startswith("MSG_") and n not in NOT_END_BOXES)
+def read_texts(values):
+    """{name: text as a box shows it} of the dump, decoded as the program's CP932."""
+    return {name[:-len("_HEX")]: bytes.fromhex(value).decode("cp932")
+            for name, value in values.items() if name.endswith("_HEX") and
+            not name.startswith("BOX_")}
 
 
-def expansions(texts):
-    """{name: what @name@ becomes}; a text that is neither an end box nor a
-    caption or the title has none."""
-    values = {n: t for n, t in texts.items() if not n.startswith("MSG_")}
-    for name in end_boxes(texts):
-        values[name] = FIRST_SENTENCE.match(texts[name]).group(0)
-    return values
+def end_boxes(values):
+    """The rows of the table that the program can end with, in its order."""
+    return [box for box in values["BOXES"].split() if values[box + "_BUTTONS"] != "YES,NO"]
+
+
+def first_sentence(text):
+    return FIRST_SENTENCE.match(text).group(0)
+
+
+def expansions(values, texts):
+    """{name: what @name@ becomes}: an end box's text by its first sentence,
+    every other text whole; the questions' texts have none."""
+    expanded = {n: t for n, t in texts.items() if not n.startswith("MSG_")}
+    for box in end_boxes(values):
+        name = values[box + "_TEXT"]
+        expanded[name] = first_sentence(texts[name])
+    return expanded
 
 
 def render(template, values, version, signer):
@@ -76,30 +82,33 @@ def encode(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("cp932")
 
 
-def problems(template, texts):
-    values = expansions(texts)
-    used = set(PLACEHOLDER.findall(template))
+def problems(template, values):
+    texts = read_texts(values)
+    expanded = expansions(values, texts)
     found = []
-    missing = [n for n in end_boxes(texts) if n not in used]
-    if missing:
-        found.append("boxes the note does not name: " + ", ".join(missing))
-    unknown = sorted(used - set(values) - {"VERSION", "SIGNED", "SIGNER"})
+    unknown = sorted(set(PLACEHOLDER.findall(template)) - set(expanded) -
+                     {"VERSION", "SIGNED", "SIGNER"})
     if unknown:
         found.append("placeholders of no text the note can quote: " +
                      ", ".join("@%s@" % n for n in unknown))
-    for name in end_boxes(texts):
-        if not values[name]:
-            found.append("%s begins with a line break: no first sentence to quote" % name)
+    boxes = end_boxes(values)
+    shared = {values[b + "_TEXT"] for b in boxes
+              if [values[o + "_TEXT"] for o in boxes].count(values[b + "_TEXT"]) > 1}
+    for box in boxes:
+        if not expanded[values[box + "_TEXT"]]:
+            found.append("%s begins with a line break: no first sentence to quote" % box)
     for signer in ("", CHECK_SIGNER):
         kind = "signed" if signer else "unsigned"
         try:
-            note = encode(render(template, values, CHECK_VERSION, signer)).decode("cp932")
+            note = encode(render(template, expanded, CHECK_VERSION, signer)).decode("cp932")
         except UnicodeEncodeError as e:
             found.append("the %s note is not CP932: %r" % (kind, e.object[e.start:e.end]))
             continue
-        absent = [n for n in end_boxes(texts) if n not in missing and values[n] not in note]
+        absent = [b for b in boxes if expanded[values[b + "_TEXT"]] not in note or
+                  (values[b + "_TEXT"] in shared and texts[values[b + "_CAPTION"]] not in note)]
         if absent:
-            found.append("the %s note lacks the first sentence of: %s" % (kind, ", ".join(absent)))
+            found.append("the %s note names no line for the box%s %s" %
+                         (kind, "es" if len(absent) > 1 else "", ", ".join(absent)))
     return found
 
 
@@ -116,18 +125,19 @@ def main():
 
     with open(args.template, encoding="utf-8") as f:
         template = f.read()
-    texts = read_texts(args.values)
-    found = problems(template, texts)
+    values = read_values(args.values)
+    found = problems(template, values)
     for problem in found:
         print("players-note: " + problem, file=sys.stderr)
     if found:
         return 1
     print("players-note: the note names all %d boxes the program can end with"
-          % len(end_boxes(texts)))
+          % len(end_boxes(values)))
     if args.write is None:
         return 0
     try:
-        note = encode(render(template, expansions(texts), args.version, args.signer))
+        note = encode(render(template, expansions(values, read_texts(values)), args.version,
+                             args.signer))
     except UnicodeEncodeError as e:
         print("players-note: not CP932: %r" % e.object[e.start:e.end], file=sys.stderr)
         return 1

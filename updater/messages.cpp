@@ -37,7 +37,7 @@ const char MSG_OUT_OF_MEMORY[] =
     "メモリが不足しているため、アップデートを適用できませんでした。\n"
     "他のアプリケーションを終了してから、もう一度実行してください。";
 
-// The copy's full path goes between these two (format_rescue_message).
+// The copy's full path goes between these two (format_box).
 const char MSG_ARCHIVE_RESCUED[] =
     "%s のデータファイル update1.ovp を更新できず、元に戻すこともできませんでした。\n"
     "元のデータファイルは、アップデートファイルのあるフォルダに保存しました。\n\n";
@@ -103,6 +103,58 @@ const NamedText ALL_TEXTS[] = {
     NAMED(CAPTION_FAILED),
 };
 
+const size_t ALL_TEXTS_COUNT = sizeof(ALL_TEXTS) / sizeof(ALL_TEXTS[0]);
+
+#define BOX(id, text, caption, title, buttons, icon) \
+    {id, #id, #text, text, #caption, caption, nullptr, nullptr, title, buttons, icon}
+
+constexpr BoxRow BOXES[BOX_COUNT] = {
+    BOX(BOX_NOT_INSTALLED_NO1, MSG_NOT_INSTALLED, CAPTION_ERROR_NO1, TITLE_IN_TEXT, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_NOT_INSTALLED_NO2, MSG_NOT_INSTALLED, CAPTION_ERROR_NO2, TITLE_IN_TEXT, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_NOT_INSTALLED_NO3, MSG_NOT_INSTALLED, CAPTION_ERROR_NO3, TITLE_IN_TEXT, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_GAME_RUNNING, MSG_GAME_RUNNING, CAPTION_ERROR, TITLE_IN_TEXT, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_ARCHIVE_BUSY, MSG_ARCHIVE_BUSY, CAPTION_ERROR, TITLE_IN_TEXT, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_UPDATE_DATA_MISSING, MSG_UPDATE_DATA_MISSING, CAPTION_ERROR, TITLE_NOWHERE,
+        BOX_STYLE_OK, BOX_STYLE_NO_ICON),
+    BOX(BOX_PATCH_MISSING, MSG_PATCH_MISSING, CAP_UPDATE, TITLE_IN_CAPTION, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_ALREADY_APPLIED, MSG_ALREADY_APPLIED, CAP_UPDATE, TITLE_IN_CAPTION, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_UPDATE_INTERRUPTED, MSG_UPDATE_INTERRUPTED, CAPTION_FAILED, TITLE_IN_TEXT,
+        BOX_STYLE_OK, BOX_STYLE_NO_ICON),
+    BOX(BOX_CONFIRM_DETECTED, MSG_CONFIRM_DETECTED, CAP_UPDATE, TITLE_IN_BOTH, BOX_STYLE_YES_NO,
+        BOX_STYLE_INFORMATION),
+    BOX(BOX_CONFIRM_START, MSG_CONFIRM_START, CAP_UPDATE, TITLE_IN_CAPTION, BOX_STYLE_YES_NO,
+        BOX_STYLE_INFORMATION),
+    BOX(BOX_SUCCESS, MSG_SUCCESS, CAPTION_DONE, TITLE_NOWHERE, BOX_STYLE_OK, BOX_STYLE_NO_ICON),
+    BOX(BOX_CANCELLED, MSG_CANCELLED, CAPTION_CANCELLED, TITLE_NOWHERE, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_OUT_OF_MEMORY, MSG_OUT_OF_MEMORY, CAPTION_ERROR, TITLE_NOWHERE, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    BOX(BOX_WRITE_FAILED, MSG_WRITE_FAILED, CAPTION_FAILED, TITLE_NOWHERE, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+    // The copy's full path goes between the two texts.
+    {BOX_ARCHIVE_RESCUED, "BOX_ARCHIVE_RESCUED", "MSG_ARCHIVE_RESCUED", MSG_ARCHIVE_RESCUED,
+     "CAPTION_FAILED", CAPTION_FAILED, "MSG_ARCHIVE_RESCUED_ACTION", MSG_ARCHIVE_RESCUED_ACTION,
+     TITLE_IN_TEXT, BOX_STYLE_OK, BOX_STYLE_NO_ICON},
+    BOX(BOX_ARCHIVE_DAMAGED, MSG_ARCHIVE_DAMAGED, CAPTION_FAILED, TITLE_IN_TEXT, BOX_STYLE_OK,
+        BOX_STYLE_NO_ICON),
+};
+
+#undef BOX
 #undef NAMED
 
-const size_t ALL_TEXTS_COUNT = sizeof(ALL_TEXTS) / sizeof(ALL_TEXTS[0]);
+// Row i is box i, so that BOXES[id] is the row of id.
+constexpr bool rows_in_order() {
+    for (int i = 0; i < BOX_COUNT; ++i) {
+        if (BOXES[i].id != i)
+            return false;
+    }
+    return true;
+}
+static_assert(rows_in_order(), "the rows of BOXES follow the order of BoxId");

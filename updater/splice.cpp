@@ -316,23 +316,23 @@ SpliceOutcome splice_archive(const char* prefix) {
     return splice_files(archive_path, UPDATE_DATA_FILE, UPDATE_SPLICE_LAYOUT, "");
 }
 
-ResultBox splice_result_box(SpliceResult result) {
+BoxId splice_result_box(SpliceResult result) {
     switch (result) {
     case SPLICE_DONE:
-        return {MSG_SUCCESS, CAPTION_DONE, true};
+        return BOX_SUCCESS;
     case SPLICE_OUT_OF_MEMORY:
-        return {MSG_OUT_OF_MEMORY, CAPTION_ERROR, false};
+        return BOX_OUT_OF_MEMORY;
     case SPLICE_UPDATE_DATA_UNREADABLE:
-        return {MSG_UPDATE_DATA_MISSING, CAPTION_ERROR, false};
+        return BOX_UPDATE_DATA_MISSING;
     case SPLICE_ARCHIVE_UNREADABLE:
-        return {MSG_ARCHIVE_BUSY, CAPTION_ERROR, true};
+        return BOX_ARCHIVE_BUSY;
     case SPLICE_WRITE_FAILED:
         break;
     case SPLICE_ARCHIVE_RESCUED:
-        // The text with the copy's path comes from format_rescue_message.
-        return {MSG_ARCHIVE_RESCUED, CAPTION_FAILED, true};
+        // Its text names the copy (SpliceOutcome::rescue_path).
+        return BOX_ARCHIVE_RESCUED;
     case SPLICE_RESTORE_FAILED:
-        return {MSG_ARCHIVE_DAMAGED, CAPTION_FAILED, true};
+        return BOX_ARCHIVE_DAMAGED;
     }
-    return {MSG_WRITE_FAILED, CAPTION_FAILED, false};
+    return BOX_WRITE_FAILED;
 }

@@ -22,24 +22,52 @@ bool format_title_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* text
     return true;
 }
 
-bool format_rescue_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* rescue_path) {
-    // The path is copied, never printed as a format: a '%' in a folder name
-    // would otherwise be read as a conversion.
-    const void* end = memchr(rescue_path, '\0', RESCUE_PATH_BYTES);
-    if (end == nullptr || !format_title_message(buffer, MSG_ARCHIVE_RESCUED)) {
+// One of a box's strings into buffer, printed with the title when titled.
+// A text without "%s" would come out of printf unchanged, but one with a '%'
+// would not: the row's title flag decides whether printf sees it at all.
+static bool format_part(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* text, bool titled) {
+    if (titled)
+        return format_title_message(buffer, text);
+    const size_t length = strlen(text);
+    if (length >= sizeof(buffer)) {
         buffer[0] = '\0';
         return false;
     }
-    const size_t path_length = static_cast<size_t>(static_cast<const char*>(end) - rescue_path);
-    const size_t head_length = strlen(buffer);
-    const size_t action_length = strlen(MSG_ARCHIVE_RESCUED_ACTION);
-    if (path_length + action_length >= sizeof(buffer) - head_length) {
-        buffer[0] = '\0';
-        return false;
-    }
-    memcpy(buffer + head_length, rescue_path, path_length);
-    memcpy(buffer + head_length + path_length, MSG_ARCHIVE_RESCUED_ACTION, action_length + 1);
+    memcpy(buffer, text, length + 1);
     return true;
+}
+
+// Appends path, then after, to the text in buffer. The path is copied, never
+// printed as a format: a '%' in a folder name would otherwise be read as a
+// conversion. false when a path of RESCUE_PATH_BYTES or more is given or the
+// whole does not fit.
+static bool append_path(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* path,
+                        const char* after) {
+    const void* end = memchr(path, '\0', RESCUE_PATH_BYTES);
+    if (end == nullptr)
+        return false;
+    const size_t path_length = static_cast<size_t>(static_cast<const char*>(end) - path);
+    const size_t head_length = strlen(buffer);
+    const size_t after_length = strlen(after);
+    if (path_length + after_length >= sizeof(buffer) - head_length)
+        return false;
+    memcpy(buffer + head_length, path, path_length);
+    memcpy(buffer + head_length + path_length, after, after_length + 1);
+    return true;
+}
+
+bool format_box(BoxId id, const char* path, char (&text)[MESSAGE_BUFFER_BYTES],
+                char (&caption)[MESSAGE_BUFFER_BYTES]) {
+    const BoxRow& row = BOXES[id];
+    const bool fits = format_part(text, row.text, (row.title & TITLE_IN_TEXT) != 0) &&
+                      (row.text_after_path == nullptr || path == nullptr ||
+                       append_path(text, path, row.text_after_path)) &&
+                      format_part(caption, row.caption, (row.title & TITLE_IN_CAPTION) != 0);
+    if (!fits) {
+        text[0] = '\0';
+        caption[0] = '\0';
+    }
+    return fits;
 }
 
 bool compose_path(char* out, size_t out_size, const char* prefix, const char* name) {

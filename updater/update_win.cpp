@@ -10,8 +10,12 @@
 // names, rather than in the plain header.
 static const HKEY REGISTRY_ROOT = HKEY_CURRENT_USER;
 
-// The formatted CAP_UPDATE caption.
-static char update_caption[MESSAGE_BUFFER_BYTES];
+static_assert(BOX_STYLE_OK == MB_OK && BOX_STYLE_YES_NO == MB_YESNO &&
+                  BOX_STYLE_NO_ICON == 0 && BOX_STYLE_INFORMATION == MB_ICONINFORMATION,
+              "the rows' styles are the platform's");
+
+// The caption of the box being shown; its text goes to message_buffer.
+static char box_caption[MESSAGE_BUFFER_BYTES];
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -43,6 +47,14 @@ void restrict_dll_search() {
 
 int show_box(const char* text, const char* caption, unsigned int style) {
     return show_cp932_box(text, caption, style);
+}
+
+int show_program_box(BoxId id, const char* path) {
+    // A path too long for the text (never one that the splice accepts)
+    // leaves it out rather than the box.
+    if (!format_box(id, path, message_buffer, box_caption))
+        format_box(id, nullptr, message_buffer, box_caption);
+    return show_box(message_buffer, box_caption, BOXES[id].buttons | BOXES[id].icon);
 }
 
 // Files and directories both count; only a failure means "not there".
@@ -85,26 +97,15 @@ InstallLookup lookup_installation(const char* key, const char* value_name,
 }
 
 // Shows one box that ends the procedure early.
-static int end_update(const char* text, const char* caption, bool title_in_text) {
-    if (title_in_text) {
-        format_title_message(message_buffer, text);
-        text = message_buffer;
-    }
-    show_box(text, caption, MB_OK);
+static int end_update(BoxId id) {
+    show_program_box(id, nullptr);
     return -1;
 }
 
-static int end_update_titled(const char* text) {
-    format_title_message(update_caption, CAP_UPDATE);
-    return end_update(text, update_caption, false);
-}
-
-static bool confirm(const char* text) {
-    format_title_message(message_buffer, text);
-    format_title_message(update_caption, CAP_UPDATE);
+static bool confirm(BoxId id) {
     // Only an explicit No cancels; a box that could not be shown (0) goes on,
     // as every answer other than No does.
-    return show_box(message_buffer, update_caption, MB_YESNO | MB_ICONINFORMATION) != IDNO;
+    return show_program_box(id, nullptr) != IDNO;
 }
 
 static bool game_running(const char* prefix) {
@@ -119,18 +120,18 @@ int run_update() {
     char prefix[DIR_VALUE_CAPACITY];
     switch (lookup_installation(REGISTRY_KEY, REGISTRY_DIR_VALUE, prefix)) {
     case INSTALL_NO_KEY:
-        return end_update(MSG_NOT_INSTALLED, CAPTION_ERROR_NO1, true);
+        return end_update(BOX_NOT_INSTALLED_NO1);
     case INSTALL_NO_VALUE:
-        return end_update(MSG_NOT_INSTALLED, CAPTION_ERROR_NO2, true);
+        return end_update(BOX_NOT_INSTALLED_NO2);
     case INSTALL_INCOMPLETE:
-        return end_update(MSG_NOT_INSTALLED, CAPTION_ERROR_NO3, true);
+        return end_update(BOX_NOT_INSTALLED_NO3);
     case INSTALL_FOUND:
         break;
     }
 
     // Stage 2: refuse while the game runs.
     if (game_running(prefix))
-        return end_update(MSG_GAME_RUNNING, CAPTION_ERROR, true);
+        return end_update(BOX_GAME_RUNNING);
 
     // Stage 3: classification and dialogue. The archive is opened before the
     // update data is looked for, so a held archive is reported first.
@@ -138,40 +139,31 @@ int run_update() {
     int64_t archive_size = -1;
     if (!compose_path(archive_path, sizeof(archive_path), prefix, ARCHIVE_RELATIVE_PATH) ||
         !measure_file_size(archive_path, &archive_size))
-        return end_update(MSG_ARCHIVE_BUSY, CAPTION_ERROR, true);
+        return end_update(BOX_ARCHIVE_BUSY);
     const VersionCode version = classify_archive_size(archive_size);
     if (!path_exists(UPDATE_DATA_FILE))
-        return end_update(MSG_UPDATE_DATA_MISSING, CAPTION_ERROR, false);
+        return end_update(BOX_UPDATE_DATA_MISSING);
     switch (version) {
     case VERSION_PATCH_MISSING:
-        return end_update_titled(MSG_PATCH_MISSING);
+        return end_update(BOX_PATCH_MISSING);
     case VERSION_101:
-        return end_update_titled(MSG_ALREADY_APPLIED);
+        return end_update(BOX_ALREADY_APPLIED);
     case VERSION_UNKNOWN:
         // A size of no version at all may be a rewrite of ours that was cut
         // short: saying "already applied" there would pass a broken archive
         // as updated.
         if (is_interrupted_rewrite(archive_path, archive_size, UPDATE_DATA_FILE))
-            return end_update(MSG_UPDATE_INTERRUPTED, CAPTION_FAILED, true);
-        return end_update_titled(MSG_ALREADY_APPLIED);
+            return end_update(BOX_UPDATE_INTERRUPTED);
+        return end_update(BOX_ALREADY_APPLIED);
     case VERSION_100:
         break;
     }
-    if (!confirm(MSG_CONFIRM_DETECTED) || !confirm(MSG_CONFIRM_START))
-        return end_update(MSG_CANCELLED, CAPTION_CANCELLED, false);
+    if (!confirm(BOX_CONFIRM_DETECTED) || !confirm(BOX_CONFIRM_START))
+        return end_update(BOX_CANCELLED);
 
     // Stage 4: the splice, reported in exactly one box, which comes only
     // after the new archive is committed to the disk and closed.
     const SpliceOutcome outcome = splice_archive(prefix);
-    const ResultBox box = splice_result_box(outcome.result);
-    // The rescue text always fits with the path that the splice accepts
-    // (messages.cpp asserts it); were it ever refused, the box below still
-    // says that the old archive is in the update data's folder.
-    if (outcome.result == SPLICE_ARCHIVE_RESCUED &&
-        format_rescue_message(message_buffer, outcome.rescue_path)) {
-        show_box(message_buffer, box.caption, MB_OK);
-        return -1;
-    }
-    end_update(box.text, box.caption, box.title_in_text);
+    show_program_box(splice_result_box(outcome.result), outcome.rescue_path);
     return outcome.result == SPLICE_DONE ? 0 : -1;
 }

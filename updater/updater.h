@@ -55,6 +55,9 @@ constexpr size_t COMPOSED_PATH_BYTES =
 static_assert(INSTANCE_NAME_BYTES >= (DIR_VALUE_CAPACITY - 1) + sizeof(GAME_EXE_NAME),
               "the instance name buffer holds the longest prefix and the executable name");
 
+// Size of message_buffer and of the caption buffer of the boxes.
+constexpr size_t MESSAGE_BUFFER_BYTES = 1024;
+
 // ---- Message texts ----
 // Error texts break lines with "\n" alone, the two confirmations with "\r\n".
 
@@ -74,7 +77,7 @@ extern const char MSG_WRITE_FAILED[];
 extern const char MSG_OUT_OF_MEMORY[];
 // Neither the new archive nor the old one could be written to the archive's
 // place; the old one was saved elsewhere. The copy's path goes between the
-// two texts (format_rescue_message).
+// two texts (format_box).
 extern const char MSG_ARCHIVE_RESCUED[];
 extern const char MSG_ARCHIVE_RESCUED_ACTION[];
 // As above, and no copy could be saved either: the archive is damaged.
@@ -99,10 +102,82 @@ struct NamedText {
 extern const NamedText ALL_TEXTS[];
 extern const size_t ALL_TEXTS_COUNT;
 
+// ---- The boxes ----
+// Every message box that the program can show is one row of BOXES, and every
+// box is shown through its row: the stages name the row, never a text. The
+// tools around the program (the dump, the players' note, the pictures, the
+// end-to-end tests, the docs) read the same rows.
+
+// In the order in which a player may meet them.
+enum BoxId : int {
+    BOX_NOT_INSTALLED_NO1,
+    BOX_NOT_INSTALLED_NO2,
+    BOX_NOT_INSTALLED_NO3,
+    BOX_GAME_RUNNING,
+    BOX_ARCHIVE_BUSY,
+    BOX_UPDATE_DATA_MISSING,
+    BOX_PATCH_MISSING,
+    BOX_ALREADY_APPLIED,
+    BOX_UPDATE_INTERRUPTED,
+    BOX_CONFIRM_DETECTED,
+    BOX_CONFIRM_START,
+    BOX_SUCCESS,
+    BOX_CANCELLED,
+    BOX_OUT_OF_MEMORY,
+    BOX_WRITE_FAILED,
+    BOX_ARCHIVE_RESCUED,
+    BOX_ARCHIVE_DAMAGED,
+    BOX_COUNT
+};
+
+// Where the game's title goes: printed into the text, the caption, or both
+// (format_title_message).
+enum BoxTitle : unsigned {
+    TITLE_NOWHERE = 0,
+    TITLE_IN_TEXT = 1,
+    TITLE_IN_CAPTION = 2,
+    TITLE_IN_BOTH = TITLE_IN_TEXT | TITLE_IN_CAPTION,
+};
+
+// A box's buttons and icon, with the values of the platform's MB_ flags
+// (update_win.cpp asserts that they agree); its style is the two or-ed.
+enum BoxButtonStyle : unsigned {
+    BOX_STYLE_OK = 0x0,      // MB_OK
+    BOX_STYLE_YES_NO = 0x4,  // MB_YESNO
+};
+enum BoxIconStyle : unsigned {
+    BOX_STYLE_NO_ICON = 0x0,
+    BOX_STYLE_INFORMATION = 0x40,  // MB_ICONINFORMATION
+};
+
+struct BoxRow {
+    BoxId id;
+    const char* name;          // the id's own name, "BOX_SUCCESS"
+    const char* text_name;     // the text's name in ALL_TEXTS, "MSG_SUCCESS"
+    const char* text;
+    const char* caption_name;  // the caption's name in ALL_TEXTS
+    const char* caption;
+    // For a box that names a file: the text that follows the file's path,
+    // which follows text (BOX_ARCHIVE_RESCUED). Null for every other box.
+    const char* text_after_path_name;
+    const char* text_after_path;
+    BoxTitle title;
+    BoxButtonStyle buttons;
+    BoxIconStyle icon;
+};
+extern const BoxRow BOXES[BOX_COUNT];
+
+// The text and the caption of a box as the player sees them: formatted with
+// the title where its row says so, and for a row with text_after_path, with
+// path copied as it is (never read as a format) between its two texts; with
+// a null path such a row gives its first text alone. false, with both
+// buffers empty, when the result does not fit: a path of RESCUE_PATH_BYTES
+// or more (every shorter one fits, which messages.cpp asserts).
+bool format_box(BoxId id, const char* path, char (&text)[MESSAGE_BUFFER_BYTES],
+                char (&caption)[MESSAGE_BUFFER_BYTES]);
+
 // ---- Formatting ----
 
-// Size of message_buffer and of run_update's caption buffer.
-constexpr size_t MESSAGE_BUFFER_BYTES = 1024;
 extern char message_buffer[MESSAGE_BUFFER_BYTES];
 
 // Prints text into buffer with GAME_TITLE as its only argument (printf rules:
@@ -237,19 +312,7 @@ SpliceOutcome splice_files(const char* archive_path, const char* update_path,
 SpliceOutcome splice_archive(const char* prefix);
 
 // The one message box that reports a splice result.
-struct ResultBox {
-    const char* text;
-    const char* caption;
-    bool title_in_text;  // the text is formatted with the title
-};
-ResultBox splice_result_box(SpliceResult result);
-
-// The text of SPLICE_ARCHIVE_RESCUED: MSG_ARCHIVE_RESCUED formatted with the
-// title, the copy's path, then MSG_ARCHIVE_RESCUED_ACTION. The path is
-// inserted as it is (never read as a format). false, with the empty string in
-// buffer, when the path is RESCUE_PATH_BYTES or longer; every shorter path
-// fits.
-bool format_rescue_message(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* rescue_path);
+BoxId splice_result_box(SpliceResult result);
 
 // ---- The procedure (Windows only) ----
 
@@ -274,6 +337,10 @@ void restrict_dll_search();
 // the same under every system code page (show_cp932_box): the button code,
 // or 0 when the box could not be shown.
 int show_box(const char* text, const char* caption, unsigned int style);
+// Box id, formatted by format_box (path: for a box that names a file) into
+// message_buffer and the caption buffer, shown by show_box. A path too long
+// for the text leaves it out, so the box still comes.
+int show_program_box(BoxId id, const char* path);
 
 // Runs the four stages; 0 after a completed update, -1 after any message
 // that ends it early.

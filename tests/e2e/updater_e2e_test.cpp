@@ -73,6 +73,14 @@ const ExpectedBox BOX_CANCELLED = {"中断", "アップデート処理をキャ�
                                    BOX_ICON_NONE};
 const ExpectedBox BOX_SUCCESS = {"完了", "アップデート成功しました。", BOX_BUTTON_OK,
                                  BOX_ICON_NONE};
+const ExpectedBox BOX_INTERRUPTED = {
+    "失敗",
+    TITLE " のデータファイル update1.ovp は、前回のアップデートが途中で中断されたため、"
+          "不完全な状態になっています。\n"
+          "このままではゲームが正しく動作しません。\n\n"
+          "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストール"
+          "してから、このアップデートを実行してください。",
+    BOX_BUTTON_OK, BOX_ICON_NONE};
 const ExpectedBox BOX_WRITE_FAILED = {
     "失敗", "ファイルが適用出来ませんでした。\n\n読み取り専用属性になっている可能性があります。",
     BOX_BUTTON_OK, BOX_ICON_NONE};
@@ -1020,14 +1028,6 @@ bool hold_process(DWORD process_id) {
 // says that the update was interrupted and what to do, where it would
 // otherwise take the fragment for a newer version, and writes nothing.
 TEST_F(UpdaterSplice, RewriteCutShortIsReportedOnTheNextRunAndLeftAlone) {
-    const ExpectedBox box_interrupted = {
-        "失敗",
-        TITLE " のデータファイル update1.ovp は、前回のアップデートが途中で中断されたため、"
-              "不完全な状態になっています。\n"
-              "このままではゲームが正しく動作しません。\n\n"
-              "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストール"
-              "してから、このアップデートを実行してください。",
-        BOX_BUTTON_OK, BOX_ICON_NONE};
     // The updater is ended once the archive holds more than this: the head
     // and some of the tail.
     constexpr int64_t CUT_AFTER = 8 * 1024 * 1024;
@@ -1082,7 +1082,7 @@ TEST_F(UpdaterSplice, RewriteCutShortIsReportedOnTheNextRunAndLeftAlone) {
     };
     expect_fragment();
     const std::vector<std::string> files = list_tree(root_);
-    expect_boxes(run("ok"), {box_interrupted});
+    expect_boxes(run("ok"), {BOX_INTERRUPTED});
     expect_fragment();
     EXPECT_EQ(files, list_tree(root_));
 }

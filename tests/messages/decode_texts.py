@@ -2,13 +2,15 @@
 """Decodes the program's message texts, as dumped by dump_texts, with
 Python's own CP932 codec and compares each with the text the player must see.
 
-    decode_texts.py DUMP
+    decode_texts.py DUMP VALUES
 
-DUMP holds one "NAME HEX" line per text. Fails on a missing or an unknown
+DUMP holds one "NAME HEX" line per text; VALUES is the program's values dump
+(dump_texts --values), for its buffer sizes. Fails on a missing or an unknown
 name, on bytes that are not canonical CP932, on a text that differs from the
 expected one, and on a double-byte character whose trail byte is 0x5C (the
 byte of '\\') that is missing or out of place.
 """
+import shlex
 import sys
 import unittest
 
@@ -89,10 +91,14 @@ TRAIL_5C = {
 
 
 # The rescued-copy box: the first text formatted with the title, the copy's
-# full path, then the second text, all in the program's 1024-byte message
-# buffer with its terminator. The path is a Windows path of at most 260 bytes.
-MESSAGE_BUFFER_BYTES = 1024
-LONGEST_COPY_PATH_BYTES = 260
+# full path, then the second text, all in the program's message buffer with
+# its terminator. The path is one of fewer than RESCUE_PATH_BYTES bytes.
+VALUES = None
+
+
+def read_values(path):
+    with open(path, encoding="ascii") as f:
+        return dict(pair.split("=", 1) for pair in shlex.split(f.read(), posix=True))
 
 
 def trail_5c_in_words(text):
@@ -168,8 +174,9 @@ class MessageTexts(unittest.TestCase):
         head = self.texts["MSG_ARCHIVE_RESCUED"].replace(b"%s", TITLE.encode("cp932"), 1)
         action = self.texts["MSG_ARCHIVE_RESCUED_ACTION"]
         self.assertNotIn(b"%", head + action)
-        used = len(head) + LONGEST_COPY_PATH_BYTES + len(action) + 1
-        self.assertLessEqual(used, MESSAGE_BUFFER_BYTES)
+        values = read_values(VALUES)
+        used = len(head) + int(values["RESCUE_PATH_BYTES"]) - 1 + len(action) + 1
+        self.assertLessEqual(used, int(values["MESSAGE_BUFFER_BYTES"]))
 
     def test_trail_byte_5c_characters_in_place(self):
         seen_any = False
@@ -193,11 +200,11 @@ class MessageTexts(unittest.TestCase):
 
 
 def main():
-    global DUMP
-    if len(sys.argv) != 2:
-        sys.stderr.write("usage: decode_texts.py DUMP\n")
+    global DUMP, VALUES
+    if len(sys.argv) != 3:
+        sys.stderr.write("usage: decode_texts.py DUMP VALUES\n")
         return 2
-    DUMP = sys.argv[1]
+    DUMP, VALUES = sys.argv[1:]
     program = unittest.main(argv=[sys.argv[0], "-v"], exit=False)
     return 0 if program.result.wasSuccessful() else 1
 

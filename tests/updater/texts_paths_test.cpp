@@ -68,7 +68,7 @@ TEST(FormatTitleMessage, RefusesAResultThatDoesNotFitInsteadOfCuttingIt) {
     EXPECT_EQ(MESSAGE_BUFFER_BYTES - 1, strlen(buffer));
 }
 
-TEST(FormatRescueMessage, InsertsTheCopyPathVerbatimBetweenTheTwoTexts) {
+TEST(FormatBox, InsertsTheCopyPathVerbatimBetweenTheTwoTexts) {
     char head[MESSAGE_BUFFER_BYTES];
     ASSERT_TRUE(format_title_message(head, MSG_ARCHIVE_RESCUED));
     // 130 times 表 (95 5C): the longest path that the splice accepts, made of
@@ -94,13 +94,31 @@ TEST(FormatRescueMessage, InsertsTheCopyPathVerbatimBetweenTheTwoTexts) {
             char buffer[MESSAGE_BUFFER_BYTES];
             char canary[16];
         } out;
+        char caption[MESSAGE_BUFFER_BYTES];
         memset(&out, 0xBD, sizeof(out));
-        EXPECT_EQ(c.fits, format_rescue_message(out.buffer, c.path.c_str()));
+        EXPECT_EQ(c.fits, format_box(BOX_ARCHIVE_RESCUED, c.path.c_str(), out.buffer, caption));
         const std::string expected =
             c.fits ? std::string(head) + c.path + MSG_ARCHIVE_RESCUED_ACTION : std::string();
         EXPECT_EQ(expected, std::string(out.buffer)) << escaped(out.buffer);
+        EXPECT_STREQ(c.fits ? CAPTION_FAILED : "", caption);
         for (char byte : out.canary)
             ASSERT_EQ('\xBD', byte) << "written past the message buffer";
+    }
+}
+
+// Every row shows its text and caption, formatted where it holds the title's
+// "%s" and nowhere else: a row that leaves a "%s" to the box, or sends a text
+// without one through printf, is caught here.
+TEST(FormatBox, EveryRowFitsAndGetsTheTitleWhereItsTextsAskForIt) {
+    for (const BoxRow& row : BOXES) {
+        SCOPED_TRACE(row.name);
+        char text[MESSAGE_BUFFER_BYTES];
+        char caption[MESSAGE_BUFFER_BYTES];
+        ASSERT_TRUE(format_box(row.id, nullptr, text, caption));
+        EXPECT_EQ(strstr(row.text, "%s") != nullptr, (row.title & TITLE_IN_TEXT) != 0);
+        EXPECT_EQ(strstr(row.caption, "%s") != nullptr, (row.title & TITLE_IN_CAPTION) != 0);
+        EXPECT_EQ(nullptr, strchr(text, '%')) << escaped(text);
+        EXPECT_EQ(nullptr, strchr(caption, '%')) << escaped(caption);
     }
 }
 
