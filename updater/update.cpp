@@ -141,13 +141,16 @@ static bool same_bytes(FILE* a, FILE* b, size_t length) {
     return true;
 }
 
-static_assert(ARCHIVE_SIZE_PATCH_MISSING < 2 && ARCHIVE_SIZE_V101 < ARCHIVE_SIZE_V100,
-              "no known size lies in the range of a cut-short rewrite");
+static_assert(ARCHIVE_SIZE_V101 < ARCHIVE_SIZE_V100,
+              "no version's size lies in the range of a cut-short rewrite");
 
 bool is_interrupted_rewrite(const char* archive_path, int64_t archive_size,
                             const char* update_path) {
-    // An empty archive stays "unrecognised": nothing in it tells its origin.
-    if (archive_size < 2 || archive_size >= ARCHIVE_SIZE_V101)
+    // An empty archive counts: the truncating open leaves one, and whatever
+    // else emptied it, the game cannot run on it. The placeholder's size is
+    // a version of its own.
+    if (archive_size < 0 || archive_size >= ARCHIVE_SIZE_V101 ||
+        archive_size == ARCHIVE_SIZE_PATCH_MISSING)
         return false;
     const size_t length = static_cast<size_t>(
         archive_size < UPDATE_HEAD_LENGTH ? archive_size : UPDATE_HEAD_LENGTH);

@@ -221,10 +221,11 @@ bool measure_file_size(const char* path, int64_t* size);
 // Whether the archive at archive_path, measured at archive_size bytes, is
 // what this updater's own rewrite leaves when it is cut short (the process
 // ended, the power lost): the rewrite truncates the archive and writes the
-// update data first, so such a file is at least 2 and fewer than
-// ARCHIVE_SIZE_V101 bytes long and starts with the update data's first bytes
-// (as many as it holds, UPDATE_HEAD_LENGTH at most). false for every other
-// size, and whenever either file cannot be read that far.
+// update data first, so such a file is shorter than ARCHIVE_SIZE_V101 bytes
+// and starts with the update data's first bytes (as many as it holds,
+// UPDATE_HEAD_LENGTH at most). An empty archive is one: the truncating open
+// leaves it. false for every other size (the placeholder's included), and
+// whenever either file cannot be read that far.
 bool is_interrupted_rewrite(const char* archive_path, int64_t archive_size,
                             const char* update_path);
 

@@ -577,7 +577,7 @@ TEST_F(SpliceTest, OnlyACutShortRewriteIsToldApartFromAnUnknownSize) {
         {"the head and more, its last byte changed", reported_fragment,
          static_cast<long>(head) - 1, WHOLE, false},
         {"one byte longer than 1.01", ARCHIVE_SIZE_V101 + 1, -1, WHOLE, false},
-        {"empty", 0, -1, WHOLE, false},
+        {"empty: the truncating open leaves it", 0, -1, WHOLE, true},
         {"update data shorter than the compared head", reported_fragment, -1, SHORT, false},
         {"update data missing", reported_fragment, -1, MISSING, false},
     };
