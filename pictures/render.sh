@@ -11,8 +11,9 @@
 # Each situation is set up for real: the registry record, the installation
 # folder, archives of the sizes that matter (sparse files), the stand-in game
 # or a program that holds the archive. shotdriver.exe holds every box on the
-# screen until its picture is taken, then answers it. The caption of every box
-# is checked against the one expected before its picture is kept.
+# screen until its picture is taken, then answers it. Every box is named by
+# its row in the program's table of boxes (the dump), and its caption and
+# text are checked against the row's before its picture is kept.
 #
 # Scratch space: build/pictures (its own Wine prefix and X display). Needs
 # Xvfb, xdotool, ImageMagick, fonts-ipafont-gothic and fonts-wine
@@ -40,6 +41,8 @@ without_data=$work/cwd-without-data
 # Where a player keeps a downloaded update: the rescued copy is named by its
 # full path in a box, so the folder is one inside the prefix (drive C:).
 downloads=$work/wineprefix/drive_c/users/root/Downloads
+downloads_windows='C:\users\root\Downloads'
+
 # The file size limit, in bytes, under which the updater runs for the
 # damaged-archive box.
 FSIZE_LIMIT=104857600
@@ -58,6 +61,7 @@ echo "pictures: building the $program_arch program and the x86_64 helpers"
 program_dump "$repo" "$work/values"
 archive=$game/$ARCHIVE_UNIX_PATH
 rescued=$downloads/$RESCUE_NAME
+RESCUED_WINDOWS="$downloads_windows\\$RESCUE_NAME"
 rm -f "$work/build.log"
 logged "$work/build.log" "the x86_64 helpers' build" \
     build_preset "$repo" "$bin" win64 "shotdriver game_standin file_holder"
@@ -133,6 +137,27 @@ mkdir -p "$(dirname "$archive")" "$with_data" "$without_data"
 rm -f "$without_data/$UPDATE_DATA_FILE"
 head -c "$UPDATE_HEAD_LENGTH" /dev/urandom >"$with_data/$UPDATE_DATA_FILE"
 
+# picture_name BOX: the file name of the row's picture, as scripts/boxes.py
+# names it (BOX_GAME_RUNNING: game-running), under SHOT_LOCALE with its name.
+picture_name() {
+    name=$(printf '%s' "${1#BOX_}" | tr 'A-Z_' 'a-z-')
+    [ -z "${SHOT_LOCALE:-}" ] || name="locale-$(printf '%s' "${SHOT_LOCALE%%.*}" | tr 'A-Z_' 'a-z-')-$name"
+    printf '%s' "$name"
+}
+
+# check_box N BOX: the n-th box shows the row's caption and text (a box that
+# names a file: the rescued copy's path, then the rest of its text).
+check_box() {
+    eval "caption=\$${2}_CAPTION_HEX text=\$${2}_TEXT_HEX after=\$${2}_AFTER_PATH_HEX"
+    [ -z "$after" ] || text=$text$(printf '%s' "$RESCUED_WINDOWS" | od -An -tx1 | tr -d ' \n')$after
+    seen_caption=$(sed -n 's/^caption //p' "$sync/box-$1.txt")
+    seen_text=$(sed -n 's/^text //p' "$sync/box-$1.txt")
+    [ "$seen_caption" = "$caption" ] && [ "$seen_text" = "$text" ] ||
+        fail "box $1 is not $2: caption \"$(decode "$seen_caption")\", text \"$(decode "$seen_text")\""
+}
+
+decode() { python3 -c 'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932", "replace"))' "$1"; }
+
 # The box as the player sees it: Wine marks a window active only when its X
 # window has the input focus, which nobody gives it on a server without a
 # window manager.
@@ -167,14 +192,18 @@ take_picture() {
     echo "pictures: $name.png ($((right - left))x$((bottom - top)))"
 }
 
-# shoot CWD ANSWERS HOLD [NAME CAPTION]...
+# shoot CWD ANSWERS HOLD BOX...
 # Runs the updater in CWD (a Unix path, or a Windows one on drive C:),
-# answering its boxes with ANSWERS; the n-th box must have the n-th CAPTION
-# (the name of one of the program's texts) and is pictured as NAME.png (NAME
-# "-": no picture). HOLD is a file to keep open with read sharing only, or "".
-# No further box may come, and the program must end with exit code 0.
-# With FSIZE set, the driver and the updater it starts run with their file
-# size limited to FSIZE bytes (SIGXFSZ ignored, so a write past it fails).
+# answering its boxes with ANSWERS; the n-th box must be the n-th BOX, a row
+# of the program's table of boxes: its caption and text are checked against
+# the row's. A BOX written with a leading + is pictured, as pictures/NAME.png
+# (NAME: the row's name without its BOX_, in small letters, - for _). HOLD is a file to
+# keep open with read sharing only, or "". No further box may come, and the
+# program must end with exit code 0. With FSIZE set, the driver and the
+# updater it starts run with their file size limited to FSIZE bytes (SIGXFSZ
+# ignored, so a write past it fails). With SHOT_LOCALE set (such as
+# en_US.UTF-8), both run under that locale, and the picture is
+# pictures/locale-SHOT_LOCALE-NAME.png.
 shoot() {
     cwd=$1 answers=$2 hold=$3
     shift 3
@@ -189,22 +218,20 @@ shoot() {
     [ -z "${FSIZE:-}" ] || limit="prlimit --fsize=$FSIZE --"
     (
         [ -z "$limit" ] || trap '' XFSZ
+        [ -z "${SHOT_LOCALE:-}" ] || export LANG="$SHOT_LOCALE" LC_ALL="$SHOT_LOCALE"
         exec $limit wine "$bin/pictures/shotdriver.exe" --sync "$(winpath "$sync")" --cwd "$windows_cwd" \
             --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
             ${hold:+--hold-shared "$(winpath "$hold")"} \
             -- "$(winpath "$program_bin/updater/Updater.exe")"
     ) </dev/null >"$work/shotdriver.log" 2>&1 &
     driver=$!
-    while [ $# -gt 0 ]; do
+    for box in "$@"; do
         n=$((n + 1))
-        name=$1 caption=$2
-        shift 2
         wait_for "$sync/box-$n.txt"
-        seen=$(sed -n 's/^caption //p' "$sync/box-$n.txt")
-        eval "expected=\$${caption}_HEX"
-        [ "$seen" = "$expected" ] || fail "box $n: caption \"$(python3 -c \
-            'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932"))' "$seen")\", expected $caption"
-        [ "$name" = - ] || take_picture "$name" "$n"
+        check_box "$n" "${box#+}"
+        case $box in
+        +*) take_picture "$(picture_name "${box#+}")" "$n" ;;
+        esac
         touch "$sync/shot-$n"
     done
     i=0
@@ -239,31 +266,43 @@ stop_standin() {
 # In the order in which a player may meet them.
 remove_record
 archive_of_size "$ARCHIVE_SIZE_V100"
-shoot "$with_data" "" "" 01-not-installed CAPTION_ERROR_NO1
+shoot "$with_data" "" "" +BOX_NOT_INSTALLED_NO1
+# The same box on a system whose code page is not Japanese (English, United
+# States: 1252), where the boxes read the same.
+SHOT_LOCALE=en_US.UTF-8
+shoot "$with_data" "" "" +BOX_NOT_INSTALLED_NO1
+SHOT_LOCALE=
+
+import_reg "[HKEY_CURRENT_USER\\$REGISTRY_KEY]"
+shoot "$with_data" "" "" +BOX_NOT_INSTALLED_NO2
 
 install_record
+rm "$game/$MARKER_INSTALL_INI"
+shoot "$with_data" "" "" +BOX_NOT_INSTALLED_NO3
+: >"$game/$MARKER_INSTALL_INI"
+
 start_standin game_standin "C:\\games\\velkin\\$GAME_EXE_NAME"
-shoot "$with_data" "" "" 02-game-running CAPTION_ERROR
+shoot "$with_data" "" "" +BOX_GAME_RUNNING
 stop_standin
 
 start_standin file_holder "C:\\games\\velkin\\$ARCHIVE_RELATIVE_PATH"
-shoot "$with_data" "" "" 03-archive-busy CAPTION_ERROR
+shoot "$with_data" "" "" +BOX_ARCHIVE_BUSY
 stop_standin
 
-shoot "$without_data" "" "" 04-update-data-missing CAPTION_ERROR
+shoot "$without_data" "" "" +BOX_UPDATE_DATA_MISSING
 
 archive_of_size "$ARCHIVE_SIZE_PATCH_MISSING"
-shoot "$with_data" "" "" 05-patch-missing CAP_UPDATE
+shoot "$with_data" "" "" +BOX_PATCH_MISSING
 
 archive_of_size "$ARCHIVE_SIZE_V101"
-shoot "$with_data" "" "" 06-already-applied CAP_UPDATE
+shoot "$with_data" "" "" +BOX_ALREADY_APPLIED
 
 archive_of_size "$ARCHIVE_SIZE_V100"
-shoot "$with_data" "no" "" - CAP_UPDATE 10-cancelled CAPTION_CANCELLED
+shoot "$with_data" "no" "" BOX_CONFIRM_DETECTED +BOX_CANCELLED
 
 # Another program reads the archive and lets others read it too, but not
 # write it: the rewrite cannot open it, and nothing is changed.
-shoot "$with_data" "yes,yes" "$archive" - CAP_UPDATE - CAP_UPDATE 11-failed CAPTION_FAILED
+shoot "$with_data" "yes,yes" "$archive" BOX_CONFIRM_DETECTED BOX_CONFIRM_START +BOX_WRITE_FAILED
 [ "$(stat -c %s "$archive")" -eq "$ARCHIVE_SIZE_V100" ] || fail "the failed update changed the archive"
 
 # The game's folder on a disk too small for the rewrite (its pac folder on a
@@ -276,8 +315,7 @@ rm -f "$rescued"
 mount -t tmpfs -o size=8m tmpfs "$(dirname "$archive")" ||
     fail "a tmpfs cannot be mounted on $(dirname "$archive")"
 archive_of_size "$ARCHIVE_SIZE_V100"
-shoot 'C:\users\root\Downloads' "yes,yes" "" - CAP_UPDATE - CAP_UPDATE \
-    12-archive-rescued CAPTION_FAILED
+shoot "$downloads_windows" "yes,yes" "" BOX_CONFIRM_DETECTED BOX_CONFIRM_START +BOX_ARCHIVE_RESCUED
 [ "$(stat -c %s "$rescued")" -eq "$ARCHIVE_SIZE_V100" ] ||
     fail "the rescued copy is not the old archive's size"
 cmp -s -n "$ARCHIVE_SIZE_V100" "$rescued" /dev/zero ||
@@ -289,14 +327,13 @@ umount "$(dirname "$archive")"
 # written back and the copy all stop there; the archive is damaged.
 archive_of_size "$ARCHIVE_SIZE_V100"
 FSIZE=$FSIZE_LIMIT
-shoot "$downloads" "yes,yes" "" - CAP_UPDATE - CAP_UPDATE 13-archive-damaged CAPTION_FAILED
+shoot "$downloads" "yes,yes" "" BOX_CONFIRM_DETECTED BOX_CONFIRM_START +BOX_ARCHIVE_DAMAGED
 FSIZE=
 [ "$(stat -c %s "$archive")" -eq $FSIZE_LIMIT ] || fail "the archive did not stop at the limit"
 [ ! -e "$rescued" ] || fail "a partial copy was left behind"
 
 archive_of_size "$ARCHIVE_SIZE_V100"
-shoot "$with_data" "yes,yes" "" 07-confirm-detected CAP_UPDATE \
-    08-confirm-start CAP_UPDATE 09-success CAPTION_DONE
+shoot "$with_data" "yes,yes" "" +BOX_CONFIRM_DETECTED +BOX_CONFIRM_START +BOX_SUCCESS
 [ "$(stat -c %s "$archive")" -eq "$ARCHIVE_SIZE_V101" ] || fail "the update did not give a 1.01 archive"
 cmp -s -n "$UPDATE_HEAD_LENGTH" "$archive" "$with_data/$UPDATE_DATA_FILE" ||
     fail "the updated archive does not start with the update data"
@@ -306,7 +343,7 @@ cmp -s -n "$UPDATE_HEAD_LENGTH" "$archive" "$with_data/$UPDATE_DATA_FILE" ||
 # in that order, so the 1.01 archive cut at any point is such a file (here
 # the update data and about 132 MiB of the tail).
 truncate -s $INTERRUPTED_SIZE "$archive"
-shoot "$with_data" "" "" 14-update-interrupted CAPTION_FAILED
+shoot "$with_data" "" "" +BOX_UPDATE_INTERRUPTED
 [ "$(stat -c %s "$archive")" -eq $INTERRUPTED_SIZE ] || fail "the run changed the cut-short archive"
 
 echo "pictures: done, every box shown by the $program_arch Updater.exe"
