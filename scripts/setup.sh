@@ -8,10 +8,10 @@ cmake ninja-build g++ make python3 pkgconf
 mingw-w64
 wine wine64
 locales
-googletest libgtest-dev libgmock-dev libbenchmark-dev
-liblnk-utils icoutils xdelta3 hyperfine
+googletest libgtest-dev libgmock-dev
+liblnk-utils xdelta3
 clang libclang-rt-14-dev clang-tidy cppcheck valgrind
-xvfb xauth fonts-ipafont-gothic fonts-wine xdotool imagemagick zip unzip
+xvfb fonts-ipafont-gothic fonts-wine xdotool imagemagick zip unzip
 osslsigncode openssl python3-pefile
 stress-ng
 "
