@@ -8,6 +8,10 @@
 #   scripts/fuzz.sh 600             every target for 10 minutes
 #   scripts/fuzz.sh 60 sjis listing only the named targets
 #
+# Every target is what fuzz/CMakeLists.txt defines: the build writes their
+# names to $FUZZ_BUILD_DIR/targets.txt. A target without seeds in
+# fuzz/corpus/<target> starts from an empty corpus, and says so.
+#
 # New inputs that reach new code are kept in the build folder
 # ($FUZZ_BUILD_DIR/corpus, default build/fuzz), so a later run goes on from
 # there. A finding is saved as $FUZZ_BUILD_DIR/artifacts/<target>/crash-*
@@ -17,7 +21,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-25}
 [ $# -gt 0 ] && shift
 build=${FUZZ_BUILD_DIR:-build/fuzz}
-targets=${*:-sjis nocase file_name mbcp_path assign listing sysutil_plain updater_paths splice}
+targets=$*
 
 sh scripts/setup.sh || exit 1
 echo "== fuzz: build ($build)"
@@ -31,6 +35,7 @@ fi
 # The splice's seeds fail each of its calls in turn, as make_seeds.py recorded
 # them: when the calls change, the seeds must be made again.
 python3 fuzz/make_seeds.py --check "$build/splice_fuzz" || { echo "== fuzz: FAILED"; exit 1; }
+[ -n "$targets" ] || targets=$(cat "$build/targets.txt") || { echo "== fuzz: FAILED"; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -46,7 +51,9 @@ for t in $targets; do
     fi
     mkdir -p "$build/corpus/$t" "$build/artifacts/$t"
     log="$build/artifacts/$t/last.log"
-    set -- "$build/corpus/$t" "fuzz/corpus/$t"
+    set -- "$build/corpus/$t"
+    seeds=""
+    [ -d "fuzz/corpus/$t" ] && set -- "$@" "fuzz/corpus/$t" || seeds="  (no seeds)"
     [ -d "fuzz/regressions/$t" ] && set -- "$@" "fuzz/regressions/$t"
     "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build/artifacts/$t/" "$@" \
@@ -65,8 +72,8 @@ for t in $targets; do
            "$build/artifacts/$t"/timeout-* "$build/artifacts/$t"/oom-* 2>/dev/null
         echo "   full log: $log"
     fi
-    printf '%-14s %5ss %12s runs %8s/s  corpus %5s  %s\n' "$t" "$seconds" \
-        "${runs:-?}" "${rate:-?}" "$units" "$result" | tee -a "$summary"
+    printf '%-14s %5ss %12s runs %8s/s  corpus %5s  %s%s\n' "$t" "$seconds" \
+        "${runs:-?}" "${rate:-?}" "$units" "$result" "$seeds" | tee -a "$summary"
 done
 [ $status -eq 0 ] && echo "== fuzz: every target passed" || echo "== fuzz: FAILED"
 exit $status
