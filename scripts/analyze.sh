@@ -50,7 +50,7 @@ files_of() {
 }
 
 run_tidy() {
-    echo "== analyze: clang-tidy"
+    echo "== analyze: clang-tidy ($(clang-tidy --version | sed -n 's/.*LLVM version //p'))"
     log="$build/clang-tidy.log"
     : >"$log"
     # The plain files from the native database; the Windows files (and the
@@ -72,7 +72,7 @@ run_tidy() {
 }
 
 run_cppcheck() {
-    echo "== analyze: cppcheck"
+    echo "== analyze: $(cppcheck --version)"
     set -- --enable=warning,performance,portability --std=c++17 --inline-suppr \
         --suppressions-list=analysis/cppcheck-suppressions.txt --error-exitcode=1 \
         --quiet -j "$jobs" --template='{file}:{line}: {severity}: {message} [{id}]'
@@ -107,7 +107,7 @@ run_memcheck() {
         tail -n 40 "$dir/memcheck.log"
         fail memcheck
     else
-        grep -E 'tests passed|Memory check|Defects' "$dir/memcheck.log"
+        grep -E 'tests passed|Total Test time|Memory check|Defects' "$dir/memcheck.log"
     fi
 }
 
