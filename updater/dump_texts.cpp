@@ -22,6 +22,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "updater/updater.h"
 
@@ -61,18 +62,39 @@ const NamedText NAMES[] = {
 
 #undef NAMED
 
-void write_hex(FILE* out, const char* text) {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-    for (size_t j = 0; j < std::strlen(text); ++j) {
-        std::fprintf(out, "%02x", bytes[j]);
+// Whether a write to the output failed; checked once at the end, since a
+// failure may only show when the buffered data is flushed anyway.
+bool g_write_failed = false;
+
+// Writes the pieces, in order, as they are: no piece is a format.
+template <typename... Pieces>
+void put(FILE* out, const Pieces*... pieces) {
+    for (const char* piece : {pieces...}) {
+        if (std::fputs(piece, out) < 0) g_write_failed = true;
     }
+}
+
+// A message on stderr; nothing is left to do when that fails.
+template <typename... Pieces>
+void complain(const Pieces*... pieces) {
+    for (const char* piece : {pieces...}) (void)std::fputs(piece, stderr);
+}
+
+// lead, then the bytes of text as two hex digits each, and the line's end.
+void put_hex(FILE* out, const char* lead, const char* text) {
+    static const char DIGITS[] = "0123456789abcdef";
+    put(out, lead);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+        const char pair[] = {DIGITS[*p >> 4], DIGITS[*p & 0x0f], '\0'};
+        put(out, pair);
+    }
+    put(out, "\n");
 }
 
 void write_texts(FILE* out) {
     for (size_t i = 0; i < ALL_TEXTS_COUNT; ++i) {
-        std::fprintf(out, "%s ", ALL_TEXTS[i].name);
-        write_hex(out, ALL_TEXTS[i].text);
-        std::fputc('\n', out);
+        put(out, ALL_TEXTS[i].name);
+        put_hex(out, " ", ALL_TEXTS[i].text);
     }
 }
 
@@ -95,60 +117,69 @@ bool names_text(const char* name, const char* text) {
     return false;
 }
 
+// "ROW_FIELD=value".
+void put_field(FILE* out, const BoxRow& row, const char* field, const char* value) {
+    put(out, row.name, field, "=", value, "\n");
+}
+
 bool write_row(FILE* out, const BoxRow& row) {
     char text[MESSAGE_BUFFER_BYTES];
     char caption[MESSAGE_BUFFER_BYTES];
     if (!names_text(row.text_name, row.text) || !names_text(row.caption_name, row.caption) ||
         (row.text_after_path != nullptr &&
          !names_text(row.text_after_path_name, row.text_after_path))) {
-        std::fprintf(stderr, "%s names a text that is not its own\n", row.name);
+        complain(row.name, " names a text that is not its own\n");
         return false;
     }
     if (!format_box(row.id, nullptr, text, caption)) {
-        std::fprintf(stderr, "%s does not fit the message buffer\n", row.name);
+        complain(row.name, " does not fit the message buffer\n");
         return false;
     }
-    std::fprintf(out, "%s_TEXT=%s\n%s_CAPTION=%s\n%s_AFTER_PATH=%s\n", row.name, row.text_name,
-                 row.name, row.caption_name, row.name,
-                 row.text_after_path != nullptr ? row.text_after_path_name : "");
-    std::fprintf(out, "%s_BUTTONS=%s\n%s_ICON=%s\n", row.name,
-                 row.buttons == BOX_STYLE_YES_NO ? "YES,NO" : "OK", row.name,
-                 row.icon == BOX_STYLE_INFORMATION ? "information" : "none");
-    std::fprintf(out, "%s_TEXT_HEX=", row.name);
-    write_hex(out, text);
-    std::fprintf(out, "\n%s_CAPTION_HEX=", row.name);
-    write_hex(out, caption);
-    std::fprintf(out, "\n%s_AFTER_PATH_HEX=", row.name);
-    if (row.text_after_path != nullptr) write_hex(out, row.text_after_path);
-    std::fputc('\n', out);
+    const bool path = row.text_after_path != nullptr;
+    put_field(out, row, "_TEXT", row.text_name);
+    put_field(out, row, "_CAPTION", row.caption_name);
+    put_field(out, row, "_AFTER_PATH", path ? row.text_after_path_name : "");
+    put_field(out, row, "_BUTTONS", row.buttons == BOX_STYLE_YES_NO ? "YES,NO" : "OK");
+    put_field(out, row, "_ICON", row.icon == BOX_STYLE_INFORMATION ? "information" : "none");
+    const struct {
+        const char* field;
+        const char* bytes;
+    } shown[] = {
+        {"_TEXT_HEX=", text},
+        {"_CAPTION_HEX=", caption},
+        {"_AFTER_PATH_HEX=", path ? row.text_after_path : ""},
+    };
+    for (const auto& part : shown) {
+        put(out, row.name);
+        put_hex(out, part.field, part.bytes);
+    }
     return true;
 }
 
 bool write_values(FILE* out) {
     for (const NamedNumber& number : NUMBERS) {
-        std::fprintf(out, "%s=%" PRId64 "\n", number.name, number.value);
+        char digits[24];
+        if (std::snprintf(digits, sizeof(digits), "%" PRId64, number.value) < 0) return false;
+        put(out, number.name, "=", digits, "\n");
     }
     for (const NamedText& name : NAMES) {
         if (!quotable(name.text)) {
-            std::fprintf(stderr, "%s cannot be quoted\n", name.name);
+            complain(name.name, " cannot be quoted\n");
             return false;
         }
-        std::fprintf(out, "%s='%s'\n", name.name, name.text);
+        put(out, name.name, "='", name.text, "'\n");
     }
     for (size_t i = 0; i < ALL_TEXTS_COUNT; ++i) {
         if (!format_title_message(message_buffer, ALL_TEXTS[i].text)) {
-            std::fprintf(stderr, "%s does not fit the message buffer\n", ALL_TEXTS[i].name);
+            complain(ALL_TEXTS[i].name, " does not fit the message buffer\n");
             return false;
         }
-        std::fprintf(out, "%s_HEX=", ALL_TEXTS[i].name);
-        write_hex(out, message_buffer);
-        std::fputc('\n', out);
+        put(out, ALL_TEXTS[i].name);
+        put_hex(out, "_HEX=", message_buffer);
     }
-    std::fprintf(out, "BOXES='");
-    for (const BoxRow& row : BOXES) {
-        std::fprintf(out, "%s%s", row.id == 0 ? "" : " ", row.name);
-    }
-    std::fprintf(out, "'\n");
+    put(out, "BOXES='");
+    for (const BoxRow& row : BOXES) put(out, row.id == 0 ? "" : " ", row.name);
+    put(out, "'\n");
     for (const BoxRow& row : BOXES) {
         if (!write_row(out, row)) return false;
     }
@@ -160,7 +191,7 @@ bool write_values(FILE* out) {
 int main(int argc, char** argv) {
     const bool values = argc == 3 && std::strcmp(argv[1], "--values") == 0;
     if (argc != 2 && !values) {
-        std::fprintf(stderr, "usage: dump_texts [--values] OUTPUT\n");
+        complain("usage: dump_texts [--values] OUTPUT\n");
         return 2;
     }
     const char* path = argv[argc - 1];
@@ -170,15 +201,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (values && !write_values(out)) {
-        std::fclose(out);
+        (void)std::fclose(out);
         return 1;
     }
     if (!values) write_texts(out);
     // A write error may only show when the buffered data is flushed.
     bool failed = std::ferror(out) != 0;
-    failed = (std::fclose(out) != 0) || failed;
+    failed = (std::fclose(out) != 0) || failed || g_write_failed;
     if (failed) {
-        std::fprintf(stderr, "%s: write failed\n", path);
+        complain(path, ": write failed\n");
         return 1;
     }
     return 0;

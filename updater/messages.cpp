@@ -106,7 +106,7 @@ const NamedText ALL_TEXTS[] = {
 const size_t ALL_TEXTS_COUNT = sizeof(ALL_TEXTS) / sizeof(ALL_TEXTS[0]);
 
 #define BOX(id, text, caption, title, buttons, icon) \
-    {id, #id, #text, text, #caption, caption, nullptr, nullptr, title, buttons, icon}
+    {#id, #text, text, #caption, caption, nullptr, nullptr, id, title, buttons, icon}
 
 constexpr BoxRow BOXES[BOX_COUNT] = {
     BOX(BOX_NOT_INSTALLED_NO1, MSG_NOT_INSTALLED, CAPTION_ERROR_NO1, TITLE_IN_TEXT, BOX_STYLE_OK,
@@ -139,9 +139,9 @@ constexpr BoxRow BOXES[BOX_COUNT] = {
     BOX(BOX_WRITE_FAILED, MSG_WRITE_FAILED, CAPTION_FAILED, TITLE_NOWHERE, BOX_STYLE_OK,
         BOX_STYLE_NO_ICON),
     // The copy's full path goes between the two texts.
-    {BOX_ARCHIVE_RESCUED, "BOX_ARCHIVE_RESCUED", "MSG_ARCHIVE_RESCUED", MSG_ARCHIVE_RESCUED,
-     "CAPTION_FAILED", CAPTION_FAILED, "MSG_ARCHIVE_RESCUED_ACTION", MSG_ARCHIVE_RESCUED_ACTION,
-     TITLE_IN_TEXT, BOX_STYLE_OK, BOX_STYLE_NO_ICON},
+    {"BOX_ARCHIVE_RESCUED", "MSG_ARCHIVE_RESCUED", MSG_ARCHIVE_RESCUED, "CAPTION_FAILED",
+     CAPTION_FAILED, "MSG_ARCHIVE_RESCUED_ACTION", MSG_ARCHIVE_RESCUED_ACTION,
+     BOX_ARCHIVE_RESCUED, TITLE_IN_TEXT, BOX_STYLE_OK, BOX_STYLE_NO_ICON},
     BOX(BOX_ARCHIVE_DAMAGED, MSG_ARCHIVE_DAMAGED, CAPTION_FAILED, TITLE_IN_TEXT, BOX_STYLE_OK,
         BOX_STYLE_NO_ICON),
 };

@@ -54,7 +54,9 @@ int show_program_box(BoxId id, const char* path) {
     // leaves it out rather than the box.
     if (!format_box(id, path, message_buffer, box_caption))
         format_box(id, nullptr, message_buffer, box_caption);
-    return show_box(message_buffer, box_caption, BOXES[id].buttons | BOXES[id].icon);
+    const unsigned int style =
+        static_cast<unsigned int>(BOXES[id].buttons) | static_cast<unsigned int>(BOXES[id].icon);
+    return show_box(message_buffer, box_caption, style);
 }
 
 // Files and directories both count; only a failure means "not there".

@@ -151,8 +151,7 @@ enum BoxIconStyle : unsigned {
 };
 
 struct BoxRow {
-    BoxId id;
-    const char* name;          // the id's own name, "BOX_SUCCESS"
+    const char* name;          // the row's id by its name, "BOX_SUCCESS"
     const char* text_name;     // the text's name in ALL_TEXTS, "MSG_SUCCESS"
     const char* text;
     const char* caption_name;  // the caption's name in ALL_TEXTS
@@ -161,6 +160,7 @@ struct BoxRow {
     // which follows text (BOX_ARCHIVE_RESCUED). Null for every other box.
     const char* text_after_path_name;
     const char* text_after_path;
+    BoxId id;
     BoxTitle title;
     BoxButtonStyle buttons;
     BoxIconStyle icon;
