@@ -17,7 +17,7 @@ namespace {
 constexpr unsigned char READ_OK = 0;
 constexpr unsigned char READ_FAILED = 255;
 
-const char MSG_REGISTRY_CREATE_FAILED[] = "レジストリを作成出来ませんでした.";
+const char MSG_REGISTRY_WRITE_FAILED[] = "レジストリを作成出来ませんでした.";
 
 } // namespace
 
@@ -51,17 +51,20 @@ int32_t write_registry_string(HKEY root, const char* key_path, const char* value
     char empty_class[] = "";
     HKEY key = nullptr;
     DWORD disposition = 0;
-    const LONG rc = RegCreateKeyExA(root, key_path, 0, empty_class, REG_OPTION_NON_VOLATILE,
-                                    KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    LONG rc = RegCreateKeyExA(root, key_path, 0, empty_class, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (rc == ERROR_SUCCESS) {
+        // Stored with its terminator.
+        const DWORD length = static_cast<DWORD>(std::strlen(text) + 1);
+        rc = RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                            length);
+        RegCloseKey(key);
+    }
+    // A key that could not be had, or a value that the registry refused (a
+    // value name longer than it allows, for one): nothing was stored.
     if (rc != ERROR_SUCCESS) {
-        show_cp932_box(MSG_REGISTRY_CREATE_FAILED, nullptr, MB_OK);
+        show_cp932_box(MSG_REGISTRY_WRITE_FAILED, nullptr, MB_OK);
         return -1;
     }
-
-    // Stored with its terminator. A failed store is not reported: the caller
-    // learns only whether the key could be had.
-    const DWORD length = static_cast<DWORD>(std::strlen(text) + 1);
-    RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length);
-    RegCloseKey(key);
     return 0;
 }

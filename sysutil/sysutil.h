@@ -94,8 +94,9 @@ typedef struct HKEY__* HKEY;
 unsigned char read_registry_string(HKEY root, const char* key_path,
                                    const char* value_name, char* buffer,
                                    uint32_t buffer_size);
-// 0 when the key was created or opened (the value is then stored), -1 when
-// that failed, after a message box that says so.
+// 0 when the value is stored, its key (and every missing key above it)
+// created on the way; -1 when the key could not be had or the value not be
+// stored, after a message box that says so.
 int32_t write_registry_string(HKEY root, const char* key_path,
                               const char* value_name, const char* text);
 

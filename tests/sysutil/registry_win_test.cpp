@@ -240,17 +240,15 @@ TEST_F(RegistryTest, CreatesMissingKeysAndReplacesValues)
     EXPECT_EQ(slot, next_key_slot());
 }
 
-TEST_F(RegistryTest, KeyThatCannotBeCreatedShowsTheFailureBox)
+// One write that must fail: its failure box is answered, and -1 comes back.
+void expect_failure_box(HKEY root, const char* key_path, const char* value_name)
 {
-    // A handle value far beyond any table slot: no key, no predefined root.
-    const HKEY bogus_root = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x7FFFFFF0));
-
     BoxScript script{{IDOK}, 1};
     BoxTranscript transcript;
     BoxAnswerer answerer;
     ASSERT_TRUE(start_box_answerer(&answerer, &script, BOX_TIMEOUT_MS, &transcript))
         << transcript.error;
-    const int32_t rc = write_registry_string(bogus_root, "Software\\x", "v", "text");
+    const int32_t rc = write_registry_string(root, key_path, value_name, "text");
     ASSERT_EQ(BOX_RUN_COMPLETED, finish_box_answerer(&answerer)) << transcript.error;
 
     EXPECT_EQ(-1, rc);
@@ -260,6 +258,27 @@ TEST_F(RegistryTest, KeyThatCannotBeCreatedShowsTheFailureBox)
     EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[0].icon);
     // No caption of its own: the platform's default title, never empty.
     EXPECT_NE(0, transcript.boxes[0].caption[0]);
+}
+
+TEST_F(RegistryTest, WriteThatFailsShowsTheFailureBox)
+{
+    // A handle value far beyond any table slot: no key, no predefined root.
+    const HKEY bogus_root = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x7FFFFFF0));
+    // The key opens, but the registry refuses a name of over 16383 characters.
+    const std::string long_name(16384, 'n');
+    const struct {
+        const char* label;
+        HKEY root;
+        const char* key_path;
+        const char* value_name;
+    } cases[] = {
+        {"key that cannot be created", bogus_root, "Software\\x", "v"},
+        {"value that cannot be stored", HKEY_CURRENT_USER, scratch_, long_name.c_str()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        expect_failure_box(c.root, c.key_path, c.value_name);
+    }
 }
 
 TEST_F(RegistryTest, SuccessfulWritesShowNoBox)
