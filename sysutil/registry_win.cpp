@@ -29,7 +29,10 @@ unsigned char read_registry_string(HKEY root, const char* key_path, const char* 
     }
 
     HKEY key = nullptr;
-    LONG rc = RegOpenKeyExA(root, key_path, 0, KEY_ALL_ACCESS, &key);
+    // Reading is all that is asked for: a key that its permissions let the
+    // user read but not change (one under HKEY_LOCAL_MACHINE, for a user
+    // without administrator rights) opens for that and for nothing more.
+    LONG rc = RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key);
     if (rc != ERROR_SUCCESS) {
         return READ_FAILED;
     }

@@ -86,11 +86,13 @@ typedef struct HKEY__* HKEY;
 
 // ---- Registry access ----
 
-// 0 when the value was read into buffer, 255 otherwise. The value's bytes are
-// copied as stored; a string value (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) whose
-// data lacks a terminator gets one right after the data, and is refused (255)
-// when the buffer has no room for it. After 255 a buffer of at least one byte
-// holds the empty string. Nothing is written past buffer_size bytes.
+// 0 when the value was read into buffer, 255 otherwise. The key is opened for
+// reading only, so a key that the user may read but not change is read too.
+// The value's bytes are copied as stored; a string value (REG_SZ,
+// REG_EXPAND_SZ, REG_MULTI_SZ) whose data lacks a terminator gets one right
+// after the data, and is refused (255) when the buffer has no room for it.
+// After 255 a buffer of at least one byte holds the empty string. Nothing is
+// written past buffer_size bytes.
 unsigned char read_registry_string(HKEY root, const char* key_path,
                                    const char* value_name, char* buffer,
                                    uint32_t buffer_size);

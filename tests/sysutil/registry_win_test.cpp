@@ -6,6 +6,7 @@
 #include "testtools/boxdriver/boxdriver.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,22 @@ protected:
         return value;
     }
 
+    // Lets everyone, the test too, have only the rights granted on the
+    // scratch key; as its owner the test may still change them (WRITE_DAC).
+    void grant(DWORD granted)
+    {
+        char sddl[32];
+        std::snprintf(sddl, sizeof sddl, "D:(A;;0x%lX;;;WD)", granted);
+        PSECURITY_DESCRIPTOR security = nullptr;
+        HKEY key = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                                         &security, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, scratch_, 0, WRITE_DAC, &key));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security));
+        RegCloseKey(key);
+        LocalFree(security);
+    }
+
     // The handle slot that the next opened key receives. The handle table
     // hands out the lowest free slot, so a key that a call left open takes
     // this slot and the next probe sees a different one.
@@ -118,6 +135,7 @@ struct ReadCase {
     uint32_t buffer_size;
     unsigned char result;
     std::string expected;  // the buffer's leading bytes; every later byte keeps the marker
+    DWORD granted = KEY_ALL_ACCESS;  // on the key, while it is read
 };
 
 TEST_F(RegistryTest, ReadsStoredBytesWithinTheBuffer)
@@ -141,6 +159,8 @@ TEST_F(RegistryTest, ReadsStoredBytesWithinTheBuffer)
         {"dword into three bytes", REG_DWORD, std::string("\x01\x02\x03\x04", 4), 3, 255,
          std::string("\0", 1)},
         {"no buffer at all", REG_SZ, std::string("abc\0", 4), 0, 255, std::string()},
+        {"key that may only be read", REG_SZ, std::string("abc\0", 4), 4, 0,
+         std::string("abc\0", 4), KEY_READ},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(std::string(c.label) + ": stored " + hex(c.stored) + "into " +
@@ -148,10 +168,12 @@ TEST_F(RegistryTest, ReadsStoredBytesWithinTheBuffer)
         put("value", c.type, c.stored);
         std::vector<char> buffer(c.buffer_size + SLACK, static_cast<char>(MARKER));
 
+        grant(c.granted);
         const uintptr_t slot = next_key_slot();
         const unsigned char rc = read_registry_string(HKEY_CURRENT_USER, scratch_, "value",
                                                       buffer.data(), c.buffer_size);
         EXPECT_EQ(slot, next_key_slot()) << "key left open";
+        grant(KEY_ALL_ACCESS);
 
         EXPECT_EQ(c.result, rc);
         EXPECT_EQ(hex(c.expected), hex(std::string(buffer.data(), c.expected.size())));
