@@ -54,8 +54,12 @@ int32_t write_registry_string(HKEY root, const char* key_path, const char* value
     char empty_class[] = "";
     HKEY key = nullptr;
     DWORD disposition = 0;
+    // Setting a value is all that is asked for, so a key whose permissions
+    // allow that but not changing its security or deleting it is written.
+    // The system checks each key it creates on the way against the
+    // permissions of its parent, whatever access is asked for here.
     LONG rc = RegCreateKeyExA(root, key_path, 0, empty_class, REG_OPTION_NON_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, &key, &disposition);
+                              KEY_SET_VALUE, nullptr, &key, &disposition);
     if (rc == ERROR_SUCCESS) {
         // Stored with its terminator.
         const DWORD length = static_cast<DWORD>(std::strlen(text) + 1);

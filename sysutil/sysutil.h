@@ -98,7 +98,8 @@ unsigned char read_registry_string(HKEY root, const char* key_path,
                                    uint32_t buffer_size);
 // 0 when the value is stored, its key (and every missing key above it)
 // created on the way; -1 when the key could not be had or the value not be
-// stored, after a message box that says so.
+// stored, after a message box that says so. Only the right to set values is
+// asked for on an existing key.
 int32_t write_registry_string(HKEY root, const char* key_path,
                               const char* value_name, const char* text);
 

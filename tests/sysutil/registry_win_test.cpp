@@ -225,22 +225,33 @@ TEST_F(RegistryTest, WritesStringWithItsTerminator)
     struct {
         const char* label;
         const char* text;
+        DWORD granted = KEY_ALL_ACCESS;  // on the key, while it is written
     } const cases[] = {
         {"plain", "C:\\Games\\Title\\"},
         {"empty", ""},
         {"trail bytes 0x5C", "C:\\\x83\x5C\\\x95\x5C\\"},
+        {"key that may only be read and set", "C:\\Games\\", KEY_READ | KEY_SET_VALUE},
     };
+    // A refused write would wait in its failure box.
+    BoxScript script{{0}, 0};
+    BoxTranscript transcript;
+    BoxAnswerer answerer;
+    ASSERT_TRUE(start_box_answerer(&answerer, &script, BOX_TIMEOUT_MS, &transcript));
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.label) + ": " + hex(c.text));
+        grant(c.granted);
         const uintptr_t slot = next_key_slot();
         EXPECT_EQ(0, write_registry_string(HKEY_CURRENT_USER, scratch_, "Dir", c.text));
         EXPECT_EQ(slot, next_key_slot()) << "key left open";
+        grant(KEY_ALL_ACCESS);
 
         const StoredValue stored = get("", "Dir");
         EXPECT_EQ(ERROR_SUCCESS, stored.rc);
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.type);
         EXPECT_EQ(hex(std::string(c.text, std::strlen(c.text) + 1)), hex(stored.data));
     }
+    ASSERT_EQ(BOX_RUN_COMPLETED, finish_box_answerer(&answerer)) << transcript.error;
+    EXPECT_EQ(0, transcript.box_count);
 }
 
 TEST_F(RegistryTest, CreatesMissingKeysAndReplacesValues)
