@@ -1,7 +1,8 @@
 // File queries. get_file_size and is_directory go through the directory
 // search, so a pattern is answered by the first entry it matches;
 // get_file_size64 and is_file ask for the attributes of one path, taken
-// literally, where '*' and '?' can name no entry.
+// literally, where '*' and '?' can name no entry. is_directory asks for them
+// too where the search finds nothing.
 #include "sysutil/sysutil.h"
 
 #include <windows.h>
@@ -53,8 +54,15 @@ unsigned char is_file(const char* path)
 
 unsigned char is_directory(const char* name)
 {
+    // The search finds nothing for a drive root ("C:\", "C:") or for any
+    // name that ends in a backslash, as module_dir does, although the
+    // directory exists; the attribute query answers for those. A pattern or
+    // a missing path fails both.
     WIN32_FIND_DATAA data;
-    if (!find_first_entry(name, &data))
+    const DWORD attributes =
+        find_first_entry(name, &data) ? data.dwFileAttributes : GetFileAttributesA(name);
+    // INVALID_FILE_ATTRIBUTES has the directory bit set too.
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return 0;
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
 }

@@ -33,7 +33,9 @@ uint32_t get_file_size(const char* name);
 int64_t get_file_size64(const char* path);
 // 1 for an existing entry that is not a directory, else 0.
 unsigned char is_file(const char* path);
-// 1 when the first entry that the search returns for name is a directory.
+// 1 when the first entry that the search returns for name is a directory,
+// or, where the search finds none, when name itself is one: a drive root
+// ("C:\") and a path that ends in a backslash are directories too.
 unsigned char is_directory(const char* name);
 #endif
 

@@ -55,6 +55,8 @@ TEST_F(FileQueries, AnswerForEachKindOfEntry)
         {kDir + "\\sub", 0, -1, 0, 1},
         {kDir + "\\\x95\x5C", 0, -1, 0, 1},
         {kDir, 0, -1, 0, 1},
+        // A trailing backslash, as module_dir has: the search finds nothing.
+        {kDir + "\\sub\\", 0, -1, 0, 1},
         // Missing entries: get_file_size has no entry to read and gives 0.
         {kDir + "\\missing.bin", 0, -1, 0, 0},
         {kDir + "\\nodir\\missing.bin", 0, -1, 0, 0},
