@@ -66,6 +66,10 @@ int32_t create_shortcut(const char* link_path, const char* target_path, const ch
         return 0;
     }
 
+    // The target is split under the process's code page: under the Shift-JIS
+    // stand-in a single-byte system's 0xE9 (é) would take the backslash
+    // after it for its second byte.
+    ensure_multibyte_code_page_described();
     char working_directory[SHORTCUT_WORKING_DIRECTORY_BYTES];
     shortcut_working_directory(target_path, working_directory_mode, working_directory);
 

@@ -107,7 +107,10 @@ int32_t write_registry_string(HKEY root, const char* key_path,
 
 // ---- Shell shortcuts ----
 
-// 1 when the shortcut file was saved, 0 otherwise.
+// 1 when the shortcut file was saved, 0 otherwise. The working directory is
+// the target's drive and directory (mode 0 or less) as split_path gives them
+// under the process's code page, which it describes first when nothing has
+// (text.h).
 int32_t create_shortcut(const char* link_path, const char* target_path,
                         const char* arguments, int32_t show_command,
                         int32_t working_directory_mode);

@@ -1,13 +1,16 @@
 // The description of the process's multibyte code page, read by the path
 // splitter and the directory walk. On Windows it is filled at start-up from
 // the C runtime; tests select a code page directly.
+#include "text/path_seam.h"
 #include "text/text.h"
 
 #include <cstring>
 
 namespace {
 
-unsigned int mbcp_number = 932;
+constexpr unsigned int SHIFT_JIS_CODE_PAGE = 932;
+
+unsigned int mbcp_number = SHIFT_JIS_CODE_PAGE;
 unsigned char mbcp_lead[256];
 bool mbcp_described = false;
 
@@ -28,7 +31,7 @@ void mbcp_set(unsigned int code_page, const unsigned char lead[256]) {
 }
 
 void mbcp_select_shift_jis() {
-    mbcp_set(932, sjis_lead_table);
+    mbcp_set(SHIFT_JIS_CODE_PAGE, sjis_lead_table);
 }
 
 void mbcp_select_single_byte(unsigned int code_page) {
@@ -38,6 +41,11 @@ void mbcp_select_single_byte(unsigned int code_page) {
 
 unsigned int mbcp_code_page() {
     return mbcp_number;
+}
+
+void mbcp_forget() {
+    mbcp_number = SHIFT_JIS_CODE_PAGE;
+    mbcp_described = false;
 }
 
 bool mbcp_is_described() {

@@ -19,3 +19,11 @@ unsigned int init_multibyte_code_page() {
     _setmbcp(_MB_CP_ANSI);
     return describe_multibyte_code_page();
 }
+
+void ensure_multibyte_code_page_described() {
+    // The program describes the code page at start-up; without that, the
+    // runtime's own (which the program may have set by itself) is described
+    // rather than the stand-in used.
+    if (!mbcp_is_described())
+        describe_multibyte_code_page();
+}

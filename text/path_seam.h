@@ -1,7 +1,8 @@
 // What the path operations take from the system, opened up so that their
 // logic runs natively under the sanitizers: the heap behind assign_string,
 // the directory walk without CreateDirectoryA, and the module strings from a
-// given path instead of the running executable's. Not part of the installed
+// given path instead of the running executable's; and a way back to a
+// process that has described no code page. Not part of the installed
 // headers.
 #pragma once
 
@@ -33,3 +34,8 @@ void create_directories_with(const char* path,
 // PATH_MAX_BYTES, or one whose directory and added backslash would not fit,
 // leaves all three empty rather than cut.
 void init_module_paths_from(const char* executable_path);
+
+// Forgets the description of the process's code page: the Shift-JIS stand-in
+// holds again, as in a program that never described one, so that a test can
+// see whether an operation describes the runtime's code page by itself.
+void mbcp_forget();

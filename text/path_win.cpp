@@ -7,14 +7,6 @@
 
 namespace {
 
-void ensure_code_page_described() {
-    // The program describes the code page at start-up; without that, the
-    // runtime's own (which the program may have set by itself) is described
-    // rather than the stand-in used.
-    if (!mbcp_is_described())
-        describe_multibyte_code_page();
-}
-
 void create_one_directory(const char* directory, void*) {
     // Whether it worked is not examined: an existing directory, a bare drive
     // ("c:") and the empty name all fail harmlessly, and the walk goes on.
@@ -24,7 +16,7 @@ void create_one_directory(const char* directory, void*) {
 }  // namespace
 
 void init_module_paths() {
-    ensure_code_page_described();
+    ensure_multibyte_code_page_described();
     char path[PATH_BUFFER_BYTES];
     // A path that does not fit comes back cut to the buffer's size (and, on
     // older systems, without a terminator), and the result is the buffer size.
@@ -38,6 +30,6 @@ void init_module_paths() {
 }
 
 void create_directories(const char* path) {
-    ensure_code_page_described();
+    ensure_multibyte_code_page_described();
     create_directories_with(path, create_one_directory, nullptr);
 }

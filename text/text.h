@@ -45,9 +45,10 @@ unsigned char sjis_ends_with_char(const char* s, unsigned char ch);
 // single-byte character; a lead byte forms one character with the byte after
 // it, whatever that byte is. Until something describes it, the description is
 // code page 932 (Shift-JIS), the code page of the systems the program serves.
-// On Windows, create_directories and init_module_paths describe the runtime's
-// code page themselves when nothing has; split_path, being plain code, cannot,
-// so a program that splits paths calls init_multibyte_code_page at start-up.
+// On Windows, create_directories, init_module_paths and sysutil.h's
+// create_shortcut describe the runtime's code page themselves when nothing
+// has; split_path, being plain code, cannot, so a program that splits paths
+// calls init_multibyte_code_page at start-up.
 
 // Describes code page code_page by its 256 lead-byte entries (1 or 0).
 void mbcp_set(unsigned int code_page, const unsigned char lead[256]);
@@ -72,6 +73,8 @@ unsigned int init_multibyte_code_page();
 // Describes the C runtime's multibyte code page as it stands, without
 // changing it; returns its number.
 unsigned int describe_multibyte_code_page();
+// The same, unless something has described the code page already.
+void ensure_multibyte_code_page_described();
 #endif
 
 // ---- Path and string operations ----

@@ -27,6 +27,7 @@ EXPECTED = {
     "arguments": (TITLE, "C:\\Games\\Title", "-window ソ"),
     "show_maximized": (TITLE, "C:\\Games\\Title", None),
     "show_min_no_active": (TITLE, "C:\\Games\\Title", None),
+    "code_page_936": ("C:\\Games\\ｱ\\game.exe", "C:\\Games", None),
 }
 
 

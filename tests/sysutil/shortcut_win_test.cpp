@@ -5,8 +5,10 @@
 #include "sysutil/sysutil.h"
 
 #include "tests/text/bytes.h"
+#include "text/path_seam.h"
 #include "text/text.h"
 
+#include <mbctype.h>
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
@@ -137,6 +139,7 @@ struct LinkCase {
     int32_t show_command;
     int32_t mode;
     const char* working_directory;
+    int multibyte_code_page = _MB_CP_ANSI;  // the runtime's, described by nothing
 };
 
 // Every link of this table is read again by check_shortcuts.py with lnkinfo:
@@ -157,6 +160,9 @@ const LinkCase LINK_CASES[] = {
     {"arguments", TITLE_TARGET, "-window \x83\x5C", SW_SHOWNORMAL, 0, "C:\\Games\\Title"},
     {"show_maximized", TITLE_TARGET, nullptr, SW_SHOWMAXIMIZED, 0, "C:\\Games\\Title"},
     {"show_min_no_active", TITLE_TARGET, nullptr, SW_SHOWMINNOACTIVE, 0, "C:\\Games\\Title"},
+    // Under 936, not under the stand-in, 0xB1 and the backslash after it are
+    // one character; both strings read back whole under the system's 932.
+    {"code_page_936", "C:\\Games\\\xB1\\game.exe", nullptr, SW_SHOWNORMAL, 0, "C:\\Games", 936},
 };
 
 TEST_F(ShortcutFile, SavesTargetArgumentsWorkingDirectoryAndShowCommand)
@@ -166,7 +172,10 @@ TEST_F(ShortcutFile, SavesTargetArgumentsWorkingDirectoryAndShowCommand)
                      std::to_string(c.mode));
         const std::string path = link(c.name);
         DeleteFileA(path.c_str());
+        ASSERT_EQ(0, _setmbcp(c.multibyte_code_page));
+        mbcp_forget();
         ASSERT_EQ(1, create_shortcut(path.c_str(), c.target, c.arguments, c.show_command, c.mode));
+        init_multibyte_code_page();
 
         const LinkContent content = load_link(path);
         ASSERT_TRUE(content.loaded);
