@@ -95,14 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The model's rule: a null src empties the string and keeps the
         // block; a string that fits the current text's length reuses the
         // block; a longer one (or any, into a null slot) gets a block of
-        // exactly its length plus one, unless the heap fails.
+        // exactly its length plus one; a heap that fails empties the string.
         const bool grows = !src_null &&
                            (!model.present || model.text.size() < src_text.size());
         const bool failed = grows && op == 4;
-        if (src_null) {
+        if (src_null || failed) {
             if (model.present)
                 model.text.clear();
-        } else if (!failed) {
+        } else {
             if (grows)
                 model.capacity = src_text.size() + 1;
             model.present = true;

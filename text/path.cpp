@@ -103,8 +103,12 @@ void assign_string(char** slot, const char* src) {
     // A new block is filled before the old one is released, so src may even
     // lie in the old block beyond its current string.
     char* fresh = static_cast<char*>(string_heap.allocate(n + 1));
-    if (fresh == nullptr)
+    if (fresh == nullptr) {
+        // Left as it was, the old text would pass for the new one.
+        if (block != nullptr)
+            block[0] = 0;
         return;
+    }
     memcpy(fresh, src, n + 1);
     if (block != nullptr)
         string_heap.release(block);

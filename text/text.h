@@ -85,7 +85,8 @@ unsigned char ends_with_nocase(const char* str, const char* suffix);
 // Assigns src (or empties the string, for a null src) into a heap string
 // slot. A block never shrinks; a longer src gets a new block of exactly its
 // length plus one, and src may lie anywhere, in the old block too. When no
-// block can be had the slot keeps what it held (null or its old string).
+// block can be had the slot keeps its block (or stays null) and holds the
+// empty string, as after a null src, never its old text.
 // The slot's holder owns the block and releases it with free().
 void assign_string(char** slot, const char* src);
 
