@@ -61,11 +61,13 @@ install(EXPORT orvexTargets NAMESPACE orvex:: DESTINATION ${ORVEX_PACKAGE_CMAKE_
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/orvexConfig.cmake.in
   ${PROJECT_BINARY_DIR}/package/orvexConfig.cmake
   INSTALL_DESTINATION ${ORVEX_PACKAGE_CMAKE_DIR})
-# The version record's four numbers; a caller that asks for 0.475 takes any
-# 0.475.x. The check also refuses a build for another pointer size, so an
-# i686 caller never picks up the x86_64 libraries.
+# The library's version (CMakeLists.txt), not the program's. A caller that
+# asks for one takes it or a later one with the same first two numbers, so
+# one that relies on what a version changed refuses an older install. The
+# check also refuses a build for another pointer size, so an i686 caller
+# never picks up the x86_64 libraries.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/orvexConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+  VERSION ${ORVEX_LIBRARY_VERSION} COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/package/orvexConfig.cmake
               ${PROJECT_BINARY_DIR}/package/orvexConfigVersion.cmake
         DESTINATION ${ORVEX_PACKAGE_CMAKE_DIR})

@@ -46,6 +46,14 @@ commit_version() {
         sed -n 's/^FILEVERSION[[:space:]]\{1,\}\([0-9]\{1,\}\(\.[0-9]\{1,\}\)\{3\}\).*/\1/p' | grep .
 }
 
+# library_version COMMIT: the library's version in COMMIT's CMakeLists.txt,
+# which its package and kit carry; never the working tree's. Fails when there
+# is none.
+library_version() {
+    git -C "$repo" show "$1:CMakeLists.txt" |
+        sed -n 's/^set(ORVEX_LIBRARY_VERSION[[:space:]]\{1,\}\([0-9][0-9.]*\))$/\1/p' | grep .
+}
+
 # export_commit COMMIT DIR: COMMIT's tree in DIR, made anew; its time becomes
 # the SOURCE_DATE_EPOCH of what is built.
 export_commit() {

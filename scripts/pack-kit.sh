@@ -8,6 +8,7 @@
 #   orvex-devkit-VERSION.zip          one folder orvex-devkit-VERSION/ with
 #                                     README.txt, SHA256SUMS, i686/, x86_64/
 #   orvex-devkit-VERSION.zip.sha256   for "sha256sum -c"
+# VERSION is the library's (ORVEX_LIBRARY_VERSION), not the program's.
 # i686/ and x86_64/ are each what "cmake --install" gives of that build of
 # COMMIT's tree (the win32 and win64 presets, the libraries' usual flags):
 # include/orvex, the static libraries, lib/cmake/orvex and lib/pkgconfig.
@@ -26,7 +27,7 @@ out=$(cd "$2" && pwd)
 work="$out/kit-work"
 log="$work/kit.log"
 
-version=$(commit_version "$commit") || fail "no FILEVERSION in res/updater.rc of $commit"
+version=$(library_version "$commit") || fail "no ORVEX_LIBRARY_VERSION in CMakeLists.txt of $commit"
 rm -rf "$work"
 export_commit "$commit" "$work/src"
 name="orvex-devkit-$version"

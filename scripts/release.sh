@@ -7,10 +7,11 @@
 #   Updater-VERSION/             Updater.exe, readme.txt (CP932, CRLF), SHA256SUMS
 #   Updater-VERSION.zip          the same three files
 #   Updater-VERSION.zip.sha256   for "sha256sum -c"
-#   orvex-devkit-VERSION.zip     the developers' kit: the library's headers,
+#   orvex-devkit-LIBVERSION.zip  the developers' kit: the library's headers,
 #                                its i686 and x86_64 static libraries and
-#                                package files, with a README (pack-kit.sh)
-#   orvex-devkit-VERSION.zip.sha256
+#                                package files, with a README (pack-kit.sh),
+#                                named by the library's own version
+#   orvex-devkit-LIBVERSION.zip.sha256
 # With the publisher's key in the environment (ORVEX_SIGN_*, see sign.sh) the
 # program is signed with Authenticode before it is packed, and readme.txt and
 # SHA256SUMS name the signer; without it the program is packed unsigned.
