@@ -7,9 +7,12 @@
 // the updater's own mutex name, so they live in this one program and never
 // run side by side. Every run is expected to end with exit code 0.
 //
-// The expected texts are written out here in full, independently of the
-// program's own message table; the build turns these UTF-8 literals into the
-// CP932 bytes that the boxes must show.
+// Every box is expected by its row in the program's own table of boxes: its
+// caption and text as the program formats them, its buttons and icon. The
+// independent copy of the texts is the decode check's (tests/messages), which
+// catches a typo in the table; this program checks that each situation
+// brings the right row, and that every row is brought about by some scenario
+// here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,89 +22,97 @@
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
+#include "updater/updater.h"
 
 #include <tlhelp32.h>
 
 namespace {
 
-// ---- What the updater is expected to know and show ----
+// ---- What the updater is expected to show: rows of its table of boxes ----
 
-constexpr uint64_t SIZE_PATCH_MISSING = 1;
-constexpr uint64_t SIZE_V100 = 638157110;
-constexpr uint64_t SIZE_V101 = 638151018;
-constexpr uint64_t UPDATE_LENGTH = 164457;
-constexpr uint64_t REPLACED_LENGTH = 170549;
-constexpr uint64_t KEPT_LENGTH = SIZE_V100 - REPLACED_LENGTH;
+constexpr uint64_t SIZE_PATCH_MISSING = ARCHIVE_SIZE_PATCH_MISSING;
+constexpr uint64_t SIZE_V100 = ARCHIVE_SIZE_V100;
+constexpr uint64_t SIZE_V101 = ARCHIVE_SIZE_V101;
+constexpr uint64_t UPDATE_LENGTH = UPDATE_HEAD_LENGTH;
+constexpr uint64_t REPLACED_LENGTH = REPLACED_HEAD_LENGTH;
+constexpr uint64_t KEPT_LENGTH = KEPT_TAIL_LENGTH;
 
-#define TITLE "ナギサリウム"
-#define CAP_UPDATE TITLE " アップデート"
-#define NOT_INSTALLED TITLE " が正常にインストールされていません\nインストール後、実行してください"
+// The rows that some scenario here has seen shown as expected.
+bool g_row_shown[BOX_COUNT];
 
-const ExpectedBox BOX_NO1 = {"エラー No.1", NOT_INSTALLED, BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_NO2 = {"エラー No.2", NOT_INSTALLED, BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_NO3 = {"エラー No.3", NOT_INSTALLED, BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_GAME_RUNNING = {
-    "エラー", TITLE " が起動中です。\n一旦終了させてください。", BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_ARCHIVE_BUSY = {
-    "エラー", TITLE " が起動している可能性があります\n終了後、もう一度実行してください",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_DATA_MISSING = {
-    "エラー",
-    "アップデートファイル自体のデータが揃っていないか、または破損しています。\n"
-    "お手数をおかけいたしますがもう一度ダウンロードし直してみてください。",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_PATCH_MISSING = {
-    CAP_UPDATE,
-    "ピクスナノートパッチが適用されていません。先にピクスナノートパッチを適用してください。",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_ALREADY_APPLIED = {
-    CAP_UPDATE, "本アップデートファイルをすでに適用済みか、またはそれよりも新しいバージョンです。",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_CONFIRM_DETECTED = {
-    CAP_UPDATE,
-    TITLE " のインストールデータおよび\r\nピクスナノートパッチデータを検出しました。\r\n\r\n"
-          "これからピクスナノートパッチの修正アップデートファイルの適用を開始します。\r\n"
-          "ゲームを起動している場合は、一旦ゲームを終了させておいてください。",
-    BOX_BUTTON_YES | BOX_BUTTON_NO, BOX_ICON_INFORMATION};
-const ExpectedBox BOX_CONFIRM_START = {
-    CAP_UPDATE,
-    "アップデートを開始します。よろしいですか？\r\n\r\n"
-    "アップデート処理には数秒～数十秒程かかりますので\r\n"
-    "完了メッセージが表示されるまで、そのままでお待ちください。",
-    BOX_BUTTON_YES | BOX_BUTTON_NO, BOX_ICON_INFORMATION};
-const ExpectedBox BOX_CANCELLED = {"中断", "アップデート処理をキャンセルしました。", BOX_BUTTON_OK,
-                                   BOX_ICON_NONE};
-const ExpectedBox BOX_SUCCESS = {"完了", "アップデート成功しました。", BOX_BUTTON_OK,
-                                 BOX_ICON_NONE};
-const ExpectedBox BOX_INTERRUPTED = {
-    "失敗",
-    TITLE " のデータファイル update1.ovp は、前回のアップデートが途中で中断されたため、"
-          "不完全な状態になっています。\n"
-          "このままではゲームが正しく動作しません。\n\n"
-          "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストール"
-          "してから、このアップデートを実行してください。",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
-const ExpectedBox BOX_WRITE_FAILED = {
-    "失敗", "ファイルが適用出来ませんでした。\n\n読み取り専用属性になっている可能性があります。",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
+// A box expected by its row; path, for the box that names the rescued copy.
+struct Row {
+    Row(BoxId row_id) : id(row_id) {}  // NOLINT: a row id stands for its box
+    Row(BoxId row_id, std::string copy_path) : id(row_id), path(std::move(copy_path)) {}
+    BoxId id;
+    std::string path;
+};
 
-// The failure boxes after a write that failed and could not be undone.
-#define NOT_UPDATED TITLE " のデータファイル update1.ovp を更新できず、元に戻すこと"
-const ExpectedBox BOX_ARCHIVE_DAMAGED = {
-    "失敗",
-    NOT_UPDATED "も、別の場所に保存することもできませんでした。\n"
-    "データファイルが壊れているため、このままではゲームが正しく動作しません。\n\n"
-    "お手数をおかけいたしますが、ゲームとピクスナノートパッチをもう一度インストールしてください。"
-    "元の状態に戻ります。",
-    BOX_BUTTON_OK, BOX_ICON_NONE};
-// The text of the box that names the rescued copy, with its full path.
-std::string archive_rescued_text(const std::string& copy_path) {
-    return NOT_UPDATED "もできませんでした。\n"
-           "元のデータファイルは、アップデートファイルのあるフォルダに保存しました。\n\n" +
-           copy_path +
-           "\n\nこのファイルの名前を update1.ovp に変えて、ゲームをインストールしたフォルダの"
-           " pac フォルダにある update1.ovp と置き換えてください。";
+// A row's box as the program formats it, for an ExpectedBox to point into.
+struct FormattedRow {
+    char text[MESSAGE_BUFFER_BYTES];
+    char caption[MESSAGE_BUFFER_BYTES];
+};
+
+ExpectedBox format_row(const Row& row, FormattedRow* out) {
+    const BoxRow& r = BOXES[row.id];
+    EXPECT_TRUE(format_box(row.id, row.path.empty() ? nullptr : row.path.c_str(), out->text,
+                           out->caption))
+        << r.name;
+    return {out->caption, out->text,
+            r.buttons == BOX_STYLE_YES_NO ? BOX_BUTTON_YES | BOX_BUTTON_NO : BOX_BUTTON_OK,
+            r.icon == BOX_STYLE_INFORMATION ? BOX_ICON_INFORMATION : BOX_ICON_NONE};
 }
+
+// The failures the running test has recorded so far.
+int failures_so_far() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+}
+
+void expect_row(const BoxInfo& seen, const Row& row) {
+    SCOPED_TRACE(BOXES[row.id].name);
+    FormattedRow formatted;
+    const int failures = failures_so_far();
+    expect_box(seen, format_row(row, &formatted));
+    if (failures_so_far() == failures) g_row_shown[row.id] = true;
+}
+
+// The run ended by itself with exit code 0 after exactly these boxes.
+void expect_rows(const BoxTranscript& transcript, const std::vector<Row>& rows) {
+    std::vector<FormattedRow> formatted(rows.size());
+    std::vector<ExpectedBox> expected;
+    std::string names;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        expected.push_back(format_row(rows[i], &formatted[i]));
+        names += std::string(i > 0 ? ", " : "") + BOXES[rows[i].id].name;
+    }
+    SCOPED_TRACE(names);
+    const int failures = failures_so_far();
+    expect_boxes(transcript, expected);
+    if (failures_so_far() == failures) {
+        for (const Row& row : rows) g_row_shown[row.id] = true;
+    }
+}
+
+// Once every test has run, every row of the table must have been shown by
+// some scenario: a new box without one fails here, by its name. A run of
+// some tests only (a filter) proves nothing either way.
+class EveryRowIsShown : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (::testing::GTEST_FLAG(filter) != "*") return;
+        for (const BoxRow& row : BOXES) {
+#if !defined(E2E_UPDATER_IS_32BIT)
+            // Only a 32-bit address space can be left without room for the
+            // archive's block (NoRoomForTheArchiveInTheAddressSpace...).
+            if (row.id == BOX_OUT_OF_MEMORY) continue;
+#endif
+            EXPECT_TRUE(g_row_shown[row.id]) << "no scenario shows " << row.name;
+        }
+    }
+};
+::testing::Environment* const g_every_row_is_shown =
+    ::testing::AddGlobalTestEnvironment(new EveryRowIsShown);
 
 // Streams of generated content: the installed archive and the update data.
 constexpr uint64_t ARCHIVE_SEED = 100;
@@ -151,14 +162,14 @@ public:
         ASSERT_TRUE(make_directories(work_)) << work_;
     }
 
-    std::string archive_path() const { return join_path(inst_, "pac\\update1.ovp"); }
-    std::string update_data_path() const { return join_path(work_, "pikusuna_update.dat"); }
+    std::string archive_path() const { return join_path(inst_, ARCHIVE_RELATIVE_PATH); }
+    std::string update_data_path() const { return join_path(work_, UPDATE_DATA_FILE); }
 
     // A complete installation whose archive is sparse with marks, registered
     // in the registry with a trailing backslash.
     void install(uint64_t archive_size) {
-        ASSERT_TRUE(make_directories(join_path(inst_, "pac")));
-        ASSERT_TRUE(write_bytes(join_path(inst_, "inst.ini"), "[install]\r\n", 11));
+        ASSERT_TRUE(make_directories(join_path(inst_, MARKER_PAC_DIR)));
+        ASSERT_TRUE(write_bytes(join_path(inst_, MARKER_INSTALL_INI), "[install]\r\n", 11));
         ASSERT_TRUE(write_marked_sparse_file(archive_path(), ARCHIVE_SEED, archive_size));
         ASSERT_TRUE(set_dir_string(inst_ + "\\"));
     }
@@ -200,23 +211,23 @@ TEST_F(UpdaterE2e, InstallationLookupReportsWhatIsMissingInOneBox) {
         bool installed;
         const char* removed[2];  // relative to the installation folder
         const char* as_folder;   // made a folder instead of what it was
-        ExpectedBox expected;
+        BoxId expected;
     };
     const Case cases[] = {
-        {"no key", NO_KEY, true, {}, nullptr, BOX_NO1},
-        {"key without Dir", KEY_ONLY, true, {}, nullptr, BOX_NO2},
-        {"Dir of 300 bytes", VALUE_TOO_LONG, true, {}, nullptr, BOX_NO2},
-        {"registered folder does not exist", PREFIX, false, {}, nullptr, BOX_NO3},
-        {"inst.ini missing", PREFIX, true, {"inst.ini"}, nullptr, BOX_NO3},
-        {"archive missing", PREFIX, true, {"pac\\update1.ovp"}, nullptr, BOX_NO3},
-        {"pac and with it the archive missing", PREFIX, true, {"pac"}, nullptr, BOX_NO3},
-        {"inst.ini and archive missing", PREFIX, true, {"inst.ini", "pac\\update1.ovp"},
-         nullptr, BOX_NO3},
+        {"no key", NO_KEY, true, {}, nullptr, BOX_NOT_INSTALLED_NO1},
+        {"key without Dir", KEY_ONLY, true, {}, nullptr, BOX_NOT_INSTALLED_NO2},
+        {"Dir of 300 bytes", VALUE_TOO_LONG, true, {}, nullptr, BOX_NOT_INSTALLED_NO2},
+        {"registered folder does not exist", PREFIX, false, {}, nullptr, BOX_NOT_INSTALLED_NO3},
+        {"inst.ini missing", PREFIX, true, {MARKER_INSTALL_INI}, nullptr, BOX_NOT_INSTALLED_NO3},
+        {"archive missing", PREFIX, true, {ARCHIVE_RELATIVE_PATH}, nullptr, BOX_NOT_INSTALLED_NO3},
+        {"pac and with it the archive missing", PREFIX, true, {MARKER_PAC_DIR}, nullptr, BOX_NOT_INSTALLED_NO3},
+        {"inst.ini and archive missing", PREFIX, true, {MARKER_INSTALL_INI, ARCHIVE_RELATIVE_PATH},
+         nullptr, BOX_NOT_INSTALLED_NO3},
         // The prefix is used verbatim: without the backslash the markers are
         // looked for beside the folder (...\instinst.ini), not in it.
-        {"Dir without trailing backslash", PREFIX_WITHOUT_BACKSLASH, true, {}, nullptr, BOX_NO3},
+        {"Dir without trailing backslash", PREFIX_WITHOUT_BACKSLASH, true, {}, nullptr, BOX_NOT_INSTALLED_NO3},
         // Only existence counts: a folder named inst.ini is a marker too.
-        {"inst.ini is a folder", PREFIX, true, {}, "inst.ini", BOX_PATCH_MISSING},
+        {"inst.ini is a folder", PREFIX, true, {}, MARKER_INSTALL_INI, BOX_PATCH_MISSING},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -240,7 +251,7 @@ TEST_F(UpdaterE2e, InstallationLookupReportsWhatIsMissingInOneBox) {
         case PREFIX: ASSERT_TRUE(set_dir_string(inst_ + "\\")); break;
         case PREFIX_WITHOUT_BACKSLASH: ASSERT_TRUE(set_dir_string(inst_)); break;
         }
-        expect_boxes(run("ok"), {c.expected});
+        expect_rows(run("ok"), {c.expected});
     }
 }
 
@@ -271,13 +282,13 @@ TEST_F(UpdaterE2e, DirValueOf260BytesIsTakenAnd261Refused) {
     struct Case {
         size_t length;
         bool terminated;
-        ExpectedBox expected;
+        BoxId expected;
     };
     const Case cases[] = {
         {260, true, BOX_PATCH_MISSING},
         {260, false, BOX_PATCH_MISSING},
-        {261, true, BOX_NO2},
-        {261, false, BOX_NO2},
+        {261, true, BOX_NOT_INSTALLED_NO2},
+        {261, false, BOX_NOT_INSTALLED_NO2},
     };
     for (const Case& c : cases) {
         std::string prefix = prefix_of(c.length);
@@ -296,7 +307,7 @@ TEST_F(UpdaterE2e, DirValueOf260BytesIsTakenAnd261Refused) {
             ASSERT_TRUE(set_dir_value(prefix.data(), static_cast<DWORD>(prefix.size()),
                                       REG_BINARY));
         }
-        expect_boxes(run("ok"), {c.expected});
+        expect_rows(run("ok"), {c.expected});
     }
 }
 
@@ -325,20 +336,20 @@ TEST_F(UpdaterE2e, SecondCopyLeavesSilentlyWhileFirstShowsABox) {
     // The first copy goes on undisturbed: its question, No, the cancellation.
     BoxInfo seen;
     ASSERT_TRUE(read_box(question, &seen));
-    expect_box(seen, BOX_CONFIRM_DETECTED);
+    expect_row(seen, BOX_CONFIRM_DETECTED);
     ASSERT_TRUE(answer_box(question, IDNO, RUN_TIMEOUT_MS));
     BoxScript ok;
     ASSERT_TRUE(parse_box_script("ok", &ok));
     drive_boxes(first.process, first.process_id, &ok, RUN_TIMEOUT_MS, &transcript_);
-    expect_boxes(transcript_, {BOX_CANCELLED});
+    expect_rows(transcript_, {BOX_CANCELLED});
 
     // Once the first copy has ended, a new one runs normally.
-    expect_boxes(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    expect_rows(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
     // So does one whose guard cannot be created at all: an event holds the
     // guard's name.
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, "ORVEX_Updater");
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, GUARD_MUTEX_NAME);
     ASSERT_NE(nullptr, event);
-    expect_boxes(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    expect_rows(run("no,ok"), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
     CloseHandle(event);
     expect_archive_untouched(SIZE_V100);
 }
@@ -348,10 +359,10 @@ TEST_F(UpdaterE2e, CommandLineArgumentsChangeNothing) {
     for (const char* args : argument_sets) {
         SCOPED_TRACE(args);
         reset();
-        expect_boxes(run("ok", args), {BOX_NO1});
+        expect_rows(run("ok", args), {BOX_NOT_INSTALLED_NO1});
         install(SIZE_V100);
         put_update_data(UPDATE_LENGTH);
-        expect_boxes(run("no,ok", args), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+        expect_rows(run("no,ok", args), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
         expect_archive_untouched(SIZE_V100);
     }
 }
@@ -364,7 +375,7 @@ TEST_F(UpdaterE2e, RunningGameIsRecognisedByItsMutexAndWindow) {
         const char* folder;   // installation folder, below the test's root
         const char* options;  // for game_standin
         bool other_installation;
-        ExpectedBox expected;
+        BoxId expected;
     };
     const Case cases[] = {
         {"mutex and window", "inst", "", false, BOX_GAME_RUNNING},
@@ -384,12 +395,12 @@ TEST_F(UpdaterE2e, RunningGameIsRecognisedByItsMutexAndWindow) {
         inst_ = join_path(root_, c.folder);
         install(SIZE_PATCH_MISSING);
         put_update_data(UPDATE_LENGTH);
-        std::string game = inst_ + "\\velk.exe";
-        if (c.other_installation) game = join_path(root_, "other\\velk.exe");
+        std::string game = join_path(inst_, GAME_EXE_NAME);
+        if (c.other_installation) game = join_path(join_path(root_, "other"), GAME_EXE_NAME);
         Standin standin;
         ASSERT_TRUE(start_standin(build_path(E2E_GAME_STANDIN_EXE),
                                   std::string(c.options) + " \"" + game + "\"", root_, &standin));
-        expect_boxes(run("ok"), {c.expected});
+        expect_rows(run("ok"), {c.expected});
         EXPECT_EQ(0, stop_standin(&standin));
     }
 }
@@ -403,12 +414,12 @@ TEST_F(UpdaterE2e, ArchiveHeldOpenWithoutSharingIsReportedBusy) {
                               root_, &holder));
     {
         SCOPED_TRACE("without update data: the archive is opened first");
-        expect_boxes(run("ok"), {BOX_ARCHIVE_BUSY});
+        expect_rows(run("ok"), {BOX_ARCHIVE_BUSY});
     }
     {
         SCOPED_TRACE("with update data");
         put_update_data(UPDATE_LENGTH);
-        expect_boxes(run("ok"), {BOX_ARCHIVE_BUSY});
+        expect_rows(run("ok"), {BOX_ARCHIVE_BUSY});
     }
     EXPECT_EQ(0, stop_standin(&holder));
     expect_archive_untouched(SIZE_V100);
@@ -419,30 +430,30 @@ TEST_F(UpdaterE2e, FolderNamedLikeTheArchiveIsReportedBusy) {
     remove_tree(archive_path());
     ASSERT_TRUE(make_directories(archive_path()));
     put_update_data(UPDATE_LENGTH);
-    expect_boxes(run("ok"), {BOX_ARCHIVE_BUSY});
+    expect_rows(run("ok"), {BOX_ARCHIVE_BUSY});
 }
 
 TEST_F(UpdaterE2e, ArchiveSizeDecidesWhatHappens) {
     struct Case {
         uint64_t size;
         bool update_data;
-        std::vector<ExpectedBox> expected;
+        std::vector<Row> expected;
         const char* answers;
     };
     const Case cases[] = {
         // Empty, as the rewrite's truncating open leaves it: not updated.
-        {0, true, {BOX_INTERRUPTED}, "ok"},
+        {0, true, {BOX_UPDATE_INTERRUPTED}, "ok"},
         {1, true, {BOX_PATCH_MISSING}, "ok"},
         {SIZE_V100, true, {BOX_CONFIRM_DETECTED, BOX_CANCELLED}, "no,ok"},
         {SIZE_V101, true, {BOX_ALREADY_APPLIED}, "ok"},
         {SIZE_V100 + 1, true, {BOX_ALREADY_APPLIED}, "ok"},
         {SIZE_V100 - 1, true, {BOX_ALREADY_APPLIED}, "ok"},
         // The update data is looked for before the size is acted on.
-        {0, false, {BOX_DATA_MISSING}, "ok"},
-        {1, false, {BOX_DATA_MISSING}, "ok"},
-        {SIZE_V100, false, {BOX_DATA_MISSING}, "ok"},
-        {SIZE_V101, false, {BOX_DATA_MISSING}, "ok"},
-        {SIZE_V100 + 1, false, {BOX_DATA_MISSING}, "ok"},
+        {0, false, {BOX_UPDATE_DATA_MISSING}, "ok"},
+        {1, false, {BOX_UPDATE_DATA_MISSING}, "ok"},
+        {SIZE_V100, false, {BOX_UPDATE_DATA_MISSING}, "ok"},
+        {SIZE_V101, false, {BOX_UPDATE_DATA_MISSING}, "ok"},
+        {SIZE_V100 + 1, false, {BOX_UPDATE_DATA_MISSING}, "ok"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + (c.update_data ? " bytes, update data present"
@@ -450,7 +461,7 @@ TEST_F(UpdaterE2e, ArchiveSizeDecidesWhatHappens) {
         reset();
         install(c.size);
         if (c.update_data) put_update_data(UPDATE_LENGTH);
-        expect_boxes(run(c.answers), c.expected);
+        expect_rows(run(c.answers), c.expected);
         expect_archive_untouched(c.size);
     }
 }
@@ -458,7 +469,7 @@ TEST_F(UpdaterE2e, ArchiveSizeDecidesWhatHappens) {
 TEST_F(UpdaterE2e, NoToTheSecondQuestionCancels) {
     install(SIZE_V100);
     put_update_data(UPDATE_LENGTH);
-    expect_boxes(run("yes,no,ok"), {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_CANCELLED});
+    expect_rows(run("yes,no,ok"), {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_CANCELLED});
     expect_archive_untouched(SIZE_V100);
 }
 
@@ -469,18 +480,18 @@ TEST_F(UpdaterE2e, UpdateDataIsLookedForInTheCurrentDirectoryOnly) {
     ASSERT_TRUE(make_directories(beside));
     std::string exe = join_path(beside, "Updater.exe");
     ASSERT_TRUE(CopyFileA(updater_exe().c_str(), exe.c_str(), FALSE));
-    ASSERT_TRUE(write_generated_file(join_path(beside, "pikusuna_update.dat"), UPDATE_SEED,
+    ASSERT_TRUE(write_generated_file(join_path(beside, UPDATE_DATA_FILE), UPDATE_SEED,
                                      UPDATE_LENGTH));
-    expect_boxes(run("ok", nullptr, work_, exe), {BOX_DATA_MISSING});
+    expect_rows(run("ok", nullptr, work_, exe), {BOX_UPDATE_DATA_MISSING});
     // Started in its own folder, the same copy finds it.
-    expect_boxes(run("no,ok", nullptr, beside, exe), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
+    expect_rows(run("no,ok", nullptr, beside, exe), {BOX_CONFIRM_DETECTED, BOX_CANCELLED});
     expect_archive_untouched(SIZE_V100);
 }
 
 TEST_F(UpdaterE2e, FolderNamedLikeTheUpdateDataPassesItsExistenceTest) {
     install(SIZE_PATCH_MISSING);
     ASSERT_TRUE(make_directories(update_data_path()));
-    expect_boxes(run("ok"), {BOX_PATCH_MISSING});
+    expect_rows(run("ok"), {BOX_PATCH_MISSING});
 }
 
 // ---- Stage 4: the splice ----
@@ -506,14 +517,14 @@ public:
     // Waits for the updater's next box and expects it to be the one given.
     // The box, for the caller to answer; null, with a failure recorded, when
     // none came or it could not be read.
-    HWND expect_next_box(const RunningProgram& updater, const ExpectedBox& expected) {
+    HWND expect_next_box(const RunningProgram& updater, BoxId expected) {
         HWND box = wait_for_box(updater.process_id, updater.process, RUN_TIMEOUT_MS);
         BoxInfo seen;
         if (box == nullptr || !read_box(box, &seen)) {
             ADD_FAILURE() << "no box came, or it could not be read";
             return nullptr;
         }
-        expect_box(seen, expected);
+        expect_row(seen, expected);
         return box;
     }
 
@@ -566,16 +577,16 @@ TEST_F(UpdaterSplice, FullUpdateThenAlreadyApplied) {
     install_full_archive();
     put_update_data(UPDATE_LENGTH);
     std::vector<std::string> files = list_tree(root_);
-    ASSERT_NE(files.end(), std::find(files.begin(), files.end(), "inst\\pac\\update1.ovp"));
+    ASSERT_NE(files.end(), std::find(files.begin(), files.end(), join_path("inst", ARCHIVE_RELATIVE_PATH)));
     std::vector<std::string> values = installation_key_values();
     ASSERT_EQ(1u, values.size());
-    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+    expect_rows(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
                  {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
     expect_spliced_archive();
     EXPECT_EQ(files, list_tree(root_));
     EXPECT_EQ(values, installation_key_values());
 
-    expect_boxes(run("ok"), {BOX_ALREADY_APPLIED});
+    expect_rows(run("ok"), {BOX_ALREADY_APPLIED});
     EXPECT_EQ(static_cast<int64_t>(SIZE_V101), file_size(archive_path()));
     EXPECT_EQ(-1, first_difference(archive_path(), 0, UPDATE_SEED, 0, UPDATE_LENGTH));
 }
@@ -583,7 +594,7 @@ TEST_F(UpdaterSplice, FullUpdateThenAlreadyApplied) {
 TEST_F(UpdaterSplice, LongerUpdateDataGivesOnlyItsHead) {
     install_full_archive();
     put_update_data(UPDATE_LENGTH + 4096);
-    expect_boxes(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+    expect_rows(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
                  {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
     expect_spliced_archive();
 }
@@ -596,8 +607,8 @@ TEST_F(UpdaterSplice, ShorterUpdateDataLeavesTheArchiveAlone) {
     put_update_data(UPDATE_LENGTH - 1);
     for (const char* answers : {"yes,yes,ok", "close,close,ok"}) {
         SCOPED_TRACE(answers);
-        expect_boxes(run(answers, nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-                     {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_DATA_MISSING});
+        expect_rows(run(answers, nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                     {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_UPDATE_DATA_MISSING});
         expect_archive_untouched(SIZE_V100);
     }
 }
@@ -610,7 +621,7 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
     struct Case {
         const char* name;
         void (*change)(UpdaterSplice* test, Standin* holder);
-        ExpectedBox expected;
+        BoxId expected;
         uint64_t size_after;  // the archive's size once the change was made
     };
     const Case cases[] = {
@@ -626,10 +637,10 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
          BOX_WRITE_FAILED, SIZE_V100},
         {"update data held without sharing",
          [](UpdaterSplice* t, Standin* holder) { t->hold(t->update_data_path(), "", holder); },
-         BOX_DATA_MISSING, SIZE_V100},
+         BOX_UPDATE_DATA_MISSING, SIZE_V100},
         {"update data removed",
          [](UpdaterSplice* t, Standin*) { ASSERT_TRUE(DeleteFileA(t->update_data_path().c_str())); },
-         BOX_DATA_MISSING, SIZE_V100},
+         BOX_UPDATE_DATA_MISSING, SIZE_V100},
         {"archive grew by one byte",
          [](UpdaterSplice* t, Standin*) { t->resize_archive(SIZE_V100 + 1); }, BOX_ARCHIVE_BUSY,
          SIZE_V100 + 1},
@@ -647,7 +658,7 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
         RunningProgram updater;
         ASSERT_TRUE(start_program(exe.c_str(), nullptr, work_.c_str(), &updater.process,
                                   &updater.process_id));
-        const ExpectedBox questions[] = {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START};
+        const BoxId questions[] = {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START};
         for (int i = 0; i < 2; ++i) {
             SCOPED_TRACE("question " + std::to_string(i + 1));
             HWND question = expect_next_box(updater, questions[i]);
@@ -659,7 +670,7 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
         ASSERT_TRUE(parse_box_script("ok", &ok));
         drive_boxes(updater.process, updater.process_id, &ok, SPLICE_RUN_TIMEOUT_MS,
                     &transcript_);
-        expect_boxes(transcript_, {c.expected});
+        expect_rows(transcript_, {c.expected});
         stop_standin(&holder);
         EXPECT_EQ(static_cast<int64_t>(c.size_after), file_size(archive_path()));
         EXPECT_EQ(-1, first_difference(archive_path(), 0, ARCHIVE_SEED, 0, MARK_BYTES))
@@ -675,11 +686,6 @@ TEST_F(UpdaterSplice, ChangesBeforeTheSecondYesLeaveTheArchiveAsItIs) {
 // block, says so, and leaves the archive as it was.
 TEST_F(UpdaterSplice, NoRoomForTheArchiveInTheAddressSpaceLeavesItAsItWas) {
     constexpr uint64_t PIECE_BYTES = 256u * 1024u * 1024u;
-    const ExpectedBox box_out_of_memory = {
-        "エラー",
-        "メモリが不足しているため、アップデートを適用できませんでした。\n"
-        "他のアプリケーションを終了してから、もう一度実行してください。",
-        BOX_BUTTON_OK, BOX_ICON_NONE};
     install_full_archive();
     put_update_data(UPDATE_LENGTH);
     RunningProgram updater;
@@ -693,7 +699,7 @@ TEST_F(UpdaterSplice, NoRoomForTheArchiveInTheAddressSpaceLeavesItAsItWas) {
     ASSERT_TRUE(parse_box_script("yes,yes,ok", &answers));
     drive_boxes(updater.process, updater.process_id, &answers, SPLICE_RUN_TIMEOUT_MS,
                 &transcript_);
-    expect_boxes(transcript_, {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, box_out_of_memory});
+    expect_rows(transcript_, {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_OUT_OF_MEMORY});
     EXPECT_EQ(static_cast<int64_t>(SIZE_V100), file_size(archive_path()));
     EXPECT_EQ(-1, first_difference(archive_path(), 0, ARCHIVE_SEED, 0, SIZE_V100))
         << "the archive was changed";
@@ -920,7 +926,7 @@ TEST_F(UpdaterWriteFailure, FileSizeLimitDamagesTheArchiveAndTheBoxSaysSo) {
     ASSERT_TRUE(parse_box_script("yes,yes,ok", &script));
     drive_boxes(program.process, program.process_id, &script, SPLICE_RUN_TIMEOUT_MS,
                 &transcript_);
-    expect_boxes(transcript_, {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_ARCHIVE_DAMAGED});
+    expect_rows(transcript_, {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_ARCHIVE_DAMAGED});
     ASSERT_TRUE(updater.wait(UNIX_RUN_TIMEOUT_MS));
     EXPECT_TRUE(updater.succeeded()) << updater.report();
 
@@ -928,7 +934,7 @@ TEST_F(UpdaterWriteFailure, FileSizeLimitDamagesTheArchiveAndTheBoxSaysSo) {
     // way was removed, so nothing passes for the archive.
     EXPECT_EQ(static_cast<int64_t>(LIMIT), file_size(archive_path()));
     expect_archive_is_start_of_v100(static_cast<int64_t>(LIMIT));
-    EXPECT_EQ(std::vector<std::string>{"pikusuna_update.dat"}, list_tree(work_));
+    EXPECT_EQ(std::vector<std::string>{UPDATE_DATA_FILE}, list_tree(work_));
     EXPECT_EQ(-1, first_difference(update_data_path(), 0, UPDATE_SEED, 0, UPDATE_LENGTH));
 }
 
@@ -953,9 +959,9 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
         bool earlier_copy;
         std::vector<std::string> names_after;  // of the work folder
     } cases[] = {
-        {"no earlier copy", false, {"pikusuna_update.dat", "update1.ovp.backup"}},
+        {"no earlier copy", false, {UPDATE_DATA_FILE, RESCUE_NAME}},
         {"an earlier copy", true,
-         {"pikusuna_update.dat", "update1.ovp.backup", "update1.ovp.backup2"}},
+         {UPDATE_DATA_FILE, RESCUE_NAME, std::string(RESCUE_NAME) + "2"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -963,7 +969,7 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
         for (const std::string& name : list_tree(work_))
             ASSERT_TRUE(DeleteFileA(join_path(work_, name).c_str())) << name;
         install_sparse_v100();
-        const std::string earlier = join_path(work_, "update1.ovp.backup");
+        const std::string earlier = join_path(work_, RESCUE_NAME);
         if (c.earlier_copy) {
             ASSERT_TRUE(write_generated_file(earlier, EARLIER_SEED, MARK_BYTES));
         }
@@ -971,11 +977,9 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
         // The copy's full path as the updater forms it from its current
         // directory, which is the work folder.
         const std::string copy = join_path(work_, c.names_after.back());
-        const std::string rescued = archive_rescued_text(copy);
-        expect_boxes(
+        expect_rows(
             run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-            {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START,
-             {"失敗", rescued.c_str(), BOX_BUTTON_OK, BOX_ICON_NONE}});
+            {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, Row(BOX_ARCHIVE_RESCUED, copy)});
 
         ASSERT_EQ(static_cast<int64_t>(SIZE_V100), file_size(copy));
         EXPECT_EQ(-1, first_difference_from_sparse_v100(copy, SIZE_V100))
@@ -1044,7 +1048,7 @@ TEST_F(UpdaterSplice, RewriteCutShortIsReportedOnTheNextRunAndLeftAlone) {
         RunningProgram updater;
         ASSERT_TRUE(start_program(updater_exe().c_str(), nullptr, work_.c_str(),
                                   &updater.process, &updater.process_id));
-        for (const ExpectedBox& question : {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START}) {
+        for (const BoxId question : {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START}) {
             HWND box = expect_next_box(updater, question);
             ASSERT_NE(nullptr, box);
             ASSERT_TRUE(answer_box(box, IDYES, RUN_TIMEOUT_MS));
@@ -1083,7 +1087,7 @@ TEST_F(UpdaterSplice, RewriteCutShortIsReportedOnTheNextRunAndLeftAlone) {
     };
     expect_fragment();
     const std::vector<std::string> files = list_tree(root_);
-    expect_boxes(run("ok"), {BOX_INTERRUPTED});
+    expect_rows(run("ok"), {BOX_UPDATE_INTERRUPTED});
     expect_fragment();
     EXPECT_EQ(files, list_tree(root_));
 }
