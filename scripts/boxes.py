@@ -17,8 +17,9 @@ not exist; and when a generated part differs from what this script writes.
 """
 import os
 import re
-import shlex
 import sys
+
+from program_values import read_values
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 README = os.path.join(REPO, "README.md")
@@ -147,11 +148,6 @@ NOT_PICTURED = {
         "shows this box and the archive is left byte for byte as it was. The "
         "picture script does not start programs that way.",
 }
-
-
-def read_values(path):
-    with open(path, encoding="ascii") as f:
-        return dict(pair.split("=", 1) for pair in shlex.split(f.read(), posix=True))
 
 
 def decoded(values, key):

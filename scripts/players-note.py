@@ -25,8 +25,9 @@ encode in CP932.
 """
 import argparse
 import re
-import shlex
 import sys
+
+from program_values import read_values
 
 PLACEHOLDER = re.compile(r"@([A-Z][A-Z0-9_]*)@")
 SIGNED_BLOCK = re.compile(r"@SIGNED@\n(.*?)@SIGNED@\n", re.S)
@@ -36,12 +37,6 @@ FIRST_SENTENCE = re.compile(r"[^\r\n。]*。?")
 # Stand-ins for the check, which renders the note both ways.
 CHECK_VERSION = "0.0.0.0"
 CHECK_SIGNER = "Stand-in Signer"
-
-
-def read_values(path):
-    """The dump's values: {NAME: value}, strings unquoted."""
-    with open(path, encoding="ascii") as f:
-        return dict(pair.split("=", 1) for pair in shlex.split(f.read(), posix=True))
 
 
 def read_texts(values):

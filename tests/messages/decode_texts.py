@@ -10,9 +10,12 @@ name, on bytes that are not canonical CP932, on a text that differs from the
 expected one, and on a double-byte character whose trail byte is 0x5C (the
 byte of '\\') that is missing or out of place.
 """
-import shlex
+import os
 import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from program_values import read_values  # noqa: E402
 
 DUMP = None
 
@@ -94,11 +97,6 @@ TRAIL_5C = {
 # full path, then the second text, all in the program's message buffer with
 # its terminator. The path is one of fewer than RESCUE_PATH_BYTES bytes.
 VALUES = None
-
-
-def read_values(path):
-    with open(path, encoding="ascii") as f:
-        return dict(pair.split("=", 1) for pair in shlex.split(f.read(), posix=True))
 
 
 def trail_5c_in_words(text):

@@ -36,8 +36,11 @@ check have drifted apart.
 """
 import bisect
 import re
-import shlex
+import os
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import program_values  # noqa: E402
 
 NUMBER = r"(\d[\d,]*)"
 WORDS = {"one": 1, "two": 2, "three": 3, "four": 4, "five": 5}
@@ -83,13 +86,10 @@ MEASURED = "<!-- measured -->"
 
 
 def read_values(path):
-    values = {}
-    with open(path, encoding="ascii") as f:
-        for line in f:
-            name, _, value = shlex.split(line)[0].partition("=")
-            if not name.endswith("_HEX"):
-                values[name] = int(value) if value.isdigit() else value
-    return values
+    """The dump's names and numbers (numbers as int); the texts are not read."""
+    return {name: int(value) if value.isdigit() else value
+            for name, value in program_values.read_values(path).items()
+            if not name.endswith("_HEX")}
 
 
 def flatten(path):
