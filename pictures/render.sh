@@ -200,10 +200,14 @@ shoot() {
         name=$1 caption=$2
         shift 2
         wait_for "$sync/box-$n.txt"
-        seen=$(sed -n 's/^caption //p' "$sync/box-$n.txt")
+        # The caption as drawn (hex of UTF-16LE) against the program's CP932
+        # bytes decoded from 932; python shows the one drawn when they differ.
+        seen=$(sed -n 's/^caption-utf16le //p' "$sync/box-$n.txt")
         eval "expected=\$${caption}_HEX"
-        [ "$seen" = "$expected" ] || fail "box $n: caption \"$(python3 -c \
-            'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932"))' "$seen")\", expected $caption"
+        python3 -c 'import sys; seen, expected = (bytes.fromhex(h) for h in sys.argv[1:])
+seen = seen.decode("utf-16-le", "backslashreplace")
+sys.exit(seen != expected.decode("cp932") and f"caption \"{seen}\"")' "$seen" "$expected" ||
+            fail "box $n: caption differs, expected $caption"
         [ "$name" = - ] || take_picture "$name" "$n"
         touch "$sync/shot-$n"
     done

@@ -11,6 +11,8 @@ namespace {
 // The text of a message box is the static control with this id, under
 // Windows and under Wine alike.
 constexpr int BOX_TEXT_ID = 0xFFFF;
+// The code page of the programs' texts, which the boxes are compared against.
+constexpr UINT CP_SHIFT_JIS = 932;
 // How often a wait looks again for a box or for the box to go.
 constexpr DWORD POLL_MS = 10;
 // How long an answered box may take to close.
@@ -201,10 +203,10 @@ struct BoxState {
 bool look_at_box(HWND box, BoxState* state) {
     memset(state, 0, sizeof *state);
     if (!IsWindowVisible(box) || !GetWindowRect(box, &state->rect)) return false;
-    state->caption_length = GetWindowTextLengthA(box);
+    state->caption_length = GetWindowTextLengthW(box);
     HWND text = GetDlgItem(box, BOX_TEXT_ID);
     state->has_text = text != nullptr;
-    state->text_length = text ? GetWindowTextLengthA(text) : 0;
+    state->text_length = text ? GetWindowTextLengthW(text) : 0;
     state->buttons = visible_buttons(box);
     return IsWindowVisible(box) != FALSE;
 }
@@ -384,6 +386,52 @@ int box_answer_from_name(const char* word) {
     return 0;
 }
 
+std::string box_text_utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(size) - 1);  // the terminator
+    return utf8;
+}
+
+std::string box_text_hex(const wchar_t* text) {
+    std::string hex;
+    char pair[8];
+    for (const wchar_t* p = text; *p; ++p) {
+        const unsigned unit = static_cast<unsigned>(*p);
+        snprintf(pair, sizeof pair, "%02x%02x", unit & 0xFFu, unit >> 8);
+        hex += pair;
+    }
+    return hex;
+}
+
+std::string box_text_mismatch(const wchar_t* seen, const char* expected_cp932) {
+    std::wstring expected;
+    const int units = MultiByteToWideChar(CP_SHIFT_JIS, MB_ERR_INVALID_CHARS, expected_cp932,
+                                          -1, nullptr, 0);
+    if (units > 0) {
+        expected.resize(static_cast<size_t>(units));
+        MultiByteToWideChar(CP_SHIFT_JIS, MB_ERR_INVALID_CHARS, expected_cp932, -1,
+                            &expected[0], units);
+        expected.resize(static_cast<size_t>(units) - 1);
+        if (expected == seen) return std::string();
+    }
+    std::string why = units > 0 ? "expected \"" + box_text_utf8(expected.c_str()) + "\""
+                                : "expected text is no valid CP932";
+    why += "\n    seen \"" + box_text_utf8(seen) + "\"";
+    if (units > 0) {
+        size_t at = 0;
+        while (seen[at] != L'\0' && seen[at] == expected[at]) ++at;
+        char where[96];
+        snprintf(where, sizeof where, "\n    from unit %u on: expected U+%04X, seen U+%04X",
+                 static_cast<unsigned>(at), static_cast<unsigned>(expected[at]),
+                 static_cast<unsigned>(seen[at]));
+        why += where;
+    }
+    return why;
+}
+
 HWND find_box(DWORD process_id) {
     FindBoxSearch search = {process_id, nullptr};
     EnumWindows(find_box_callback, reinterpret_cast<LPARAM>(&search));
@@ -414,13 +462,13 @@ HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms) {
 bool read_box(HWND box, BoxInfo* info) {
     memset(info, 0, sizeof *info);
     if (!IsWindow(box)) return false;
-    int caption_length = GetWindowTextLengthA(box);
-    GetWindowTextA(box, info->caption, static_cast<int>(sizeof info->caption));
+    int caption_length = GetWindowTextLengthW(box);
+    GetWindowTextW(box, info->caption, static_cast<int>(BOX_CAPTION_UNITS));
     HWND text = GetDlgItem(box, BOX_TEXT_ID);
-    int text_length = text ? GetWindowTextLengthA(text) : 0;
-    if (text) GetWindowTextA(text, info->text, static_cast<int>(sizeof info->text));
-    info->truncated = caption_length >= static_cast<int>(sizeof info->caption) ||
-                      text_length >= static_cast<int>(sizeof info->text);
+    int text_length = text ? GetWindowTextLengthW(text) : 0;
+    if (text) GetWindowTextW(text, info->text, static_cast<int>(BOX_TEXT_UNITS));
+    info->truncated = caption_length >= static_cast<int>(BOX_CAPTION_UNITS) ||
+                      text_length >= static_cast<int>(BOX_TEXT_UNITS);
     // A caption or text that the box has but that came back empty was not
     // read: the caller looks again rather than record it.
     if ((caption_length > 0 && info->caption[0] == '\0') ||
