@@ -169,6 +169,17 @@ TEST(BoxDriverTest, DrivesAnotherProgramThroughAllItsBoxes) {
     EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[1].icon);
 }
 
+// A box that ends before it shows is never seen, but the program made it:
+// the run says so rather than pass with one box fewer.
+TEST(BoxDriverTest, BoxThatComesAndGoesUnseenFailsTheRun) {
+    BoxScript script = script_of("ok");
+    BoxTranscript transcript;
+    EXPECT_EQ(BOX_RUN_BOX_UNSEEN, run_with_boxes(boxshow().c_str(), "0 seen one unseen gone two",
+                                                 nullptr, &script, TIMEOUT_MS, &transcript))
+        << transcript.error;
+    EXPECT_EQ(1, transcript.box_count);
+}
+
 TEST(BoxDriverTest, NamesEveryStandardIconOfAnotherProgram) {
     BoxScript script = script_of("ok,ok,ok,ok,ok");
     BoxTranscript transcript;

@@ -143,6 +143,10 @@ enum BoxRunOutcome {
     BOX_RUN_START_FAILED,       // CreateProcessA failed
     BOX_RUN_TIMED_OUT,          // the program did not end in time; it was killed
     BOX_RUN_BOX_STUCK,          // a box did not close when answered
+    // The program ended, but it made more boxes than were seen: one came and
+    // went without an answer from the driver. Counted from inside the
+    // program by boxprobe.dll; without it, this is not told.
+    BOX_RUN_BOX_UNSEEN,
 };
 
 struct BoxTranscript {

@@ -12,7 +12,7 @@
 // included, and a script decodes them exactly (Python:
 // bytes.fromhex(HEX).decode("utf-16-le")):
 //
-//   outcome completed|start-failed|timed-out|box-stuck
+//   outcome completed|start-failed|timed-out|box-stuck|box-unseen
 //   error <text, may be empty>
 //   exit <the program's exit code>
 //   boxes <number of boxes seen>
@@ -51,6 +51,7 @@ const char* outcome_name(BoxRunOutcome outcome) {
     case BOX_RUN_START_FAILED: return "start-failed";
     case BOX_RUN_TIMED_OUT: return "timed-out";
     case BOX_RUN_BOX_STUCK: return "box-stuck";
+    case BOX_RUN_BOX_UNSEEN: return "box-unseen";
     }
     return "unknown";
 }

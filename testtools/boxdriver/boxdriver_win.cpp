@@ -3,6 +3,9 @@
 
 #include "testtools/boxdriver/boxprobe.h"
 
+#include <tlhelp32.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +23,8 @@ constexpr DWORD ANSWER_CLOSE_MS = 5000;
 // How long one look at a box waits for the box's thread to take a message;
 // a busy thread is simply looked at again.
 constexpr DWORD BOX_REPLY_MS = 250;
+// The threads of a driven process on which its boxes are counted.
+constexpr int WATCHED_THREADS_MAX = 16;
 
 struct ButtonName {
     int id;
@@ -117,6 +122,59 @@ BoxIcon probe_foreign_icon(HWND box, HWND icon_control) {
     case BOX_PROBE_OTHER: return BOX_ICON_OTHER;
     default: return BOX_ICON_UNIDENTIFIED;  // the hook never ran
     }
+}
+
+// The boxes that a driven process makes, counted from inside it by
+// box_made_hook: a box that came and went without being seen still counts.
+struct MadeBoxes {
+    HANDLE semaphore;  // null: not counted
+    HHOOK hooks[WATCHED_THREADS_MAX];
+    int hook_count;
+};
+
+void hook_made_boxes(DWORD thread, HOOKPROC hook, MadeBoxes* made) {
+    if (made->hook_count >= WATCHED_THREADS_MAX) return;
+    HHOOK set = SetWindowsHookExA(WH_CBT, hook, probe_dll, thread);
+    if (set) made->hooks[made->hook_count++] = set;
+}
+
+// Hooks main_thread (0: none known) and every other thread of the process.
+// Nothing is counted when boxprobe.dll cannot be loaded.
+void watch_made_boxes(DWORD process_id, DWORD main_thread, MadeBoxes* made) {
+    memset(made, 0, sizeof *made);
+    if (!load_probe()) return;
+    HOOKPROC hook = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(GetProcAddress(probe_dll, BOX_PROBE_MADE_HOOK_NAME)));
+    char name[BOX_PROBE_MADE_NAME_BYTES];
+    snprintf(name, sizeof name, "%s%lu", BOX_PROBE_MADE_PREFIX,
+             static_cast<unsigned long>(process_id));
+    if (!hook || !(made->semaphore = CreateSemaphoreA(nullptr, 0, LONG_MAX, name))) return;
+    if (main_thread) hook_made_boxes(main_thread, hook, made);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Thread32First(snapshot, &entry); more;
+             more = Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID == process_id && entry.th32ThreadID != main_thread)
+                hook_made_boxes(entry.th32ThreadID, hook, made);
+        }
+        CloseHandle(snapshot);
+    }
+}
+
+// The boxes made since watch_made_boxes, or -1 when none could be counted;
+// unhooks.
+int count_made_boxes(MadeBoxes* made) {
+    for (int i = 0; i < made->hook_count; ++i) UnhookWindowsHookEx(made->hooks[i]);
+    if (!made->semaphore || made->hook_count == 0) {
+        if (made->semaphore) CloseHandle(made->semaphore);
+        return -1;
+    }
+    int count = 0;
+    while (WaitForSingleObject(made->semaphore, 0) == WAIT_OBJECT_0) ++count;
+    CloseHandle(made->semaphore);
+    return count;
 }
 
 BOOL CALLBACK find_icon_callback(HWND child, LPARAM param) {
@@ -319,6 +377,50 @@ void reset_transcript(BoxTranscript* transcript) {
     transcript->outcome = BOX_RUN_COMPLETED;
 }
 
+// CreateProcessA with the program quoted before its arguments; info's
+// handles are the caller's to close.
+bool create_program(const char* program, const char* args, const char* current_directory,
+                    DWORD flags, PROCESS_INFORMATION* info) {
+    // CreateProcessA may write into the command line, so it lives in a buffer
+    // of our own.
+    size_t size = strlen(program) + (args ? strlen(args) : 0) + 4;
+    char* command_line = new char[size];
+    snprintf(command_line, size, "\"%s\"%s%s", program, args && args[0] ? " " : "",
+             args ? args : "");
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    memset(info, 0, sizeof *info);
+    BOOL ok = CreateProcessA(program, command_line, nullptr, nullptr, FALSE, flags, nullptr,
+                             current_directory, &startup, info);
+    delete[] command_line;
+    return ok != FALSE;
+}
+
+// drive_boxes for a process whose boxes made are watched; the run fails
+// when it made more boxes than were seen.
+BoxRunOutcome drive_watched(HANDLE process, DWORD process_id, MadeBoxes* made,
+                            const BoxScript* script, DWORD timeout_ms,
+                            BoxTranscript* transcript) {
+    reset_transcript(transcript);
+    drive_until(process_id, process, script, timeout_ms, transcript);
+    if (transcript->outcome != BOX_RUN_COMPLETED) {
+        TerminateProcess(process, 0xDEAD);
+        WaitForSingleObject(process, ANSWER_CLOSE_MS);
+    }
+    const int made_count = count_made_boxes(made);
+    if (transcript->outcome == BOX_RUN_COMPLETED && made_count > transcript->box_count) {
+        char detail[64];
+        snprintf(detail, sizeof detail, "%d made, %d seen", made_count, transcript->box_count);
+        set_error(transcript, "a box came and went unseen", detail);
+        transcript->outcome = BOX_RUN_BOX_UNSEEN;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    transcript->exit_code = code;
+    return transcript->outcome;
+}
+
 DWORD WINAPI answerer_thread(LPVOID param) {
     BoxAnswerer* answerer = static_cast<BoxAnswerer*>(param);
     drive_until(GetCurrentProcessId(), answerer->stop, answerer->script,
@@ -519,21 +621,8 @@ bool parse_box_script(const char* words, BoxScript* script) {
 
 bool start_program(const char* program, const char* args, const char* current_directory,
                    HANDLE* process, DWORD* process_id) {
-    // The command line is the quoted program followed by the arguments;
-    // CreateProcessA may write into it, so it lives in a buffer of our own.
-    size_t size = strlen(program) + (args ? strlen(args) : 0) + 4;
-    char* command_line = new char[size];
-    snprintf(command_line, size, "\"%s\"%s%s", program, args && args[0] ? " " : "",
-             args ? args : "");
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
-    memset(&info, 0, sizeof info);
-    BOOL ok = CreateProcessA(program, command_line, nullptr, nullptr, FALSE, 0, nullptr,
-                             current_directory, &startup, &info);
-    delete[] command_line;
-    if (!ok) return false;
+    if (!create_program(program, args, current_directory, 0, &info)) return false;
     CloseHandle(info.hThread);
     *process = info.hProcess;
     *process_id = info.dwProcessId;
@@ -542,24 +631,17 @@ bool start_program(const char* program, const char* args, const char* current_di
 
 BoxRunOutcome drive_boxes(HANDLE process, DWORD process_id, const BoxScript* script,
                           DWORD timeout_ms, BoxTranscript* transcript) {
-    reset_transcript(transcript);
-    drive_until(process_id, process, script, timeout_ms, transcript);
-    if (transcript->outcome != BOX_RUN_COMPLETED) {
-        TerminateProcess(process, 0xDEAD);
-        WaitForSingleObject(process, ANSWER_CLOSE_MS);
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process, &code);
-    transcript->exit_code = code;
-    return transcript->outcome;
+    MadeBoxes made;
+    watch_made_boxes(process_id, 0, &made);
+    return drive_watched(process, process_id, &made, script, timeout_ms, transcript);
 }
 
 BoxRunOutcome run_with_boxes(const char* program, const char* args,
                              const char* current_directory, const BoxScript* script,
                              DWORD timeout_ms, BoxTranscript* transcript) {
-    HANDLE process = nullptr;
-    DWORD process_id = 0;
-    if (!start_program(program, args, current_directory, &process, &process_id)) {
+    // Started suspended, so that its boxes are counted from the first.
+    PROCESS_INFORMATION info;
+    if (!create_program(program, args, current_directory, CREATE_SUSPENDED, &info)) {
         DWORD error = GetLastError();
         reset_transcript(transcript);
         char detail[64];
@@ -569,8 +651,12 @@ BoxRunOutcome run_with_boxes(const char* program, const char* args,
         transcript->outcome = BOX_RUN_START_FAILED;
         return transcript->outcome;
     }
-    drive_boxes(process, process_id, script, timeout_ms, transcript);
-    CloseHandle(process);
+    MadeBoxes made;
+    watch_made_boxes(info.dwProcessId, info.dwThreadId, &made);
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    drive_watched(info.hProcess, info.dwProcessId, &made, script, timeout_ms, transcript);
+    CloseHandle(info.hProcess);
     return transcript->outcome;
 }
 
