@@ -166,7 +166,8 @@ bool parse_box_script(const char* words, BoxScript* script);
 // in current_directory (may be null: the driver's own), answers its boxes
 // from script, waits up to timeout_ms for it to end and records everything
 // in transcript. Returns transcript->outcome. A program still running at the
-// deadline is terminated.
+// deadline is terminated. The program is held until its boxes are counted
+// (BOX_RUN_BOX_UNSEEN), so that even its first box cannot pass unseen.
 BoxRunOutcome run_with_boxes(const char* program, const char* args,
                              const char* current_directory,
                              const BoxScript* script, DWORD timeout_ms,
@@ -174,7 +175,8 @@ BoxRunOutcome run_with_boxes(const char* program, const char* args,
 
 // The same for a process that the caller started itself (for instance one
 // that must be running before a second one starts): drives its boxes until it
-// ends. Does not close the handle.
+// ends. Does not close the handle. Boxes are counted from this call on: one
+// made before it, and not seen, goes untold.
 BoxRunOutcome drive_boxes(HANDLE process, DWORD process_id,
                           const BoxScript* script, DWORD timeout_ms,
                           BoxTranscript* transcript);
