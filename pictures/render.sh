@@ -146,17 +146,21 @@ picture_name() {
 }
 
 # check_box N BOX: the n-th box shows the row's caption and text (a box that
-# names a file: the rescued copy's path, then the rest of its text).
+# names a file: the rescued copy's path, then the rest of its text), as
+# drawn: the driver writes the UTF-16 it read, which is held against the
+# program's CP932 bytes decoded from 932.
 check_box() {
     eval "caption=\$${2}_CAPTION_HEX text=\$${2}_TEXT_HEX after=\$${2}_AFTER_PATH_HEX"
     [ -z "$after" ] || text=$text$(printf '%s' "$RESCUED_WINDOWS" | od -An -tx1 | tr -d ' \n')$after
-    seen_caption=$(sed -n 's/^caption //p' "$sync/box-$1.txt")
-    seen_text=$(sed -n 's/^text //p' "$sync/box-$1.txt")
-    [ "$seen_caption" = "$caption" ] && [ "$seen_text" = "$text" ] ||
-        fail "box $1 is not $2: caption \"$(decode "$seen_caption")\", text \"$(decode "$seen_text")\""
+    python3 - "$sync/box-$1.txt" "$caption" "$text" <<'PY' || fail "box $1 is not $2"
+import sys
+seen = dict(line.rstrip("\n").split(" ", 1) for line in open(sys.argv[1]) if " " in line)
+for part, expected in (("caption", sys.argv[2]), ("text", sys.argv[3])):
+    drawn = bytes.fromhex(seen.get(part + "-utf16le", "")).decode("utf-16-le", "backslashreplace")
+    if drawn != bytes.fromhex(expected).decode("cp932"):
+        sys.exit("%s drawn: %r" % (part, drawn))
+PY
 }
-
-decode() { python3 -c 'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932", "replace"))' "$1"; }
 
 # The box as the player sees it: Wine marks a window active only when its X
 # window has the input focus, which nobody gives it on a server without a

@@ -10,8 +10,11 @@
 // For the n-th box (n from 1) it writes DIR\box-n.txt once the box is up:
 //
 //   rect LEFT TOP RIGHT BOTTOM   (the box's window, screen coordinates)
-//   caption <hex of the CP932 bytes>
-//   text <hex of the CP932 bytes>
+//   caption-utf16le <hex>
+//   text-utf16le <hex>
+//
+// caption and text are hex of the UTF-16LE bytes that the box holds, which is
+// what it draws: garbage drawn in a wrong code page shows as it is.
 //
 // and answers the box once DIR\shot-n exists: with the n-th word of
 // --answers, or OK when the words have run out. When the program has ended
@@ -101,11 +104,6 @@ bool sync_path(char (&out)[SYNC_PATH_BYTES], const char* dir, const char* name) 
     return n > 0 && static_cast<size_t>(n) < sizeof out;
 }
 
-void write_hex(FILE* out, const char* bytes) {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes); *p; ++p)
-        fprintf(out, "%02x", *p);
-}
-
 // Written under a temporary name and renamed, so that a script polling for
 // the file never reads half of it.
 bool publish(const char* dir, const char* name, const char* first_line, const BoxInfo* box,
@@ -121,11 +119,8 @@ bool publish(const char* dir, const char* name, const char* first_line, const Bo
     if (rect != nullptr)
         fprintf(out, "rect %ld %ld %ld %ld\n", rect->left, rect->top, rect->right, rect->bottom);
     if (box != nullptr) {
-        fprintf(out, "caption ");
-        write_hex(out, box->caption);
-        fprintf(out, "\ntext ");
-        write_hex(out, box->text);
-        fprintf(out, "\n");
+        fprintf(out, "caption-utf16le %s\ntext-utf16le %s\n", box_text_hex(box->caption).c_str(),
+                box_text_hex(box->text).c_str());
     }
     if (fclose(out) != 0) return false;
     return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING) != FALSE;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Data for scripts/demo.sh: the demo archive and update data, the box
-driver's transcript in UTF-8, and the check of the updated archive.
+driver's transcript (what each box held, as hex of UTF-16LE) in UTF-8, and
+the check of the updated archive.
 
   demo_data.py generate ARCHIVE UPDATE_DATA
   demo_data.py show TRANSCRIPT
@@ -62,13 +63,16 @@ def show(transcript):
             key, _, value = line.rstrip("\n").partition(" ")
             if key == "box":
                 boxes.append({})
-            elif boxes and key in ("caption", "text", "buttons", "icon", "answer"):
+            elif boxes and key in ("caption-utf16le", "text-utf16le", "buttons", "icon",
+                                   "answer"):
                 boxes[-1][key] = value
             else:
                 fields[key] = value
     for number, box in enumerate(boxes, 1):
-        caption = bytes.fromhex(box["caption"]).decode("cp932")
-        text = bytes.fromhex(box["text"]).decode("cp932")
+        # The UTF-16 that the box held; a unit that is no character (a lone
+        # surrogate) shows as an escape rather than vanish.
+        caption, text = (bytes.fromhex(box[key]).decode("utf-16-le", "backslashreplace")
+                         for key in ("caption-utf16le", "text-utf16le"))
         print(f"--- box {number}: [{caption}]  buttons {box['buttons']}, "
               f"icon {box['icon']}, answered {box['answer']}")
         for text_line in text.replace("\r\n", "\n").split("\n"):

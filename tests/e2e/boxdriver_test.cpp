@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "tests/e2e/box_text.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -96,8 +97,8 @@ TEST(BoxDriverTest, ReadsAndAnswersBoxesOfThisProcess) {
         ASSERT_EQ(1, transcript.box_count);
         EXPECT_EQ(0, transcript.unexpected_count);
         const BoxInfo& box = transcript.boxes[0];
-        EXPECT_STREQ(caption, box.caption) << hex_bytes(box.caption);
-        EXPECT_STREQ(text, box.text) << hex_bytes(box.text);
+        EXPECT_PRED_FORMAT2(box_text_is, box.caption, caption);
+        EXPECT_PRED_FORMAT2(box_text_is, box.text, text);
         EXPECT_FALSE(box.truncated);
         EXPECT_EQ(c.buttons, box.buttons);
         EXPECT_EQ(c.icon, box.icon) << box_icon_name(box.icon);
@@ -106,7 +107,7 @@ TEST(BoxDriverTest, ReadsAndAnswersBoxesOfThisProcess) {
 }
 
 TEST(BoxDriverTest, TextLongerThanTheBufferIsCutAndFlagged) {
-    std::string text(BOX_TEXT_BYTES + 100, 'x');
+    std::string text(BOX_TEXT_UNITS + 100, 'x');
     BoxScript script = script_of("ok");
     BoxTranscript transcript;
     BoxAnswerer answerer;
@@ -115,8 +116,8 @@ TEST(BoxDriverTest, TextLongerThanTheBufferIsCutAndFlagged) {
     finish_box_answerer(&answerer);
     ASSERT_EQ(1, transcript.box_count);
     EXPECT_TRUE(transcript.boxes[0].truncated);
-    EXPECT_EQ(BOX_TEXT_BYTES - 1, strlen(transcript.boxes[0].text));
-    EXPECT_STREQ("long", transcript.boxes[0].caption);
+    EXPECT_EQ(BOX_TEXT_UNITS - 1, wcslen(transcript.boxes[0].text));
+    EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].caption, "long");
 }
 
 // Past the script, and where the script names a button that the box lacks,
@@ -159,13 +160,24 @@ TEST(BoxDriverTest, DrivesAnotherProgramThroughAllItsBoxes) {
     EXPECT_EQ(static_cast<DWORD>(IDOK), transcript.exit_code);
     ASSERT_EQ(2, transcript.box_count);
     EXPECT_EQ(0, transcript.unexpected_count);
-    EXPECT_STREQ("キャプ ション", transcript.boxes[0].caption);
-    EXPECT_STREQ("本文\r\n二行目", transcript.boxes[0].text);
+    EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].caption, "キャプ ション");
+    EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].text, "本文\r\n二行目");
     EXPECT_EQ(BOX_BUTTON_YES | BOX_BUTTON_NO, transcript.boxes[0].buttons);
     EXPECT_EQ(BOX_ICON_INFORMATION, transcript.boxes[0].icon);
-    EXPECT_STREQ("done", transcript.boxes[1].text);
+    EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[1].text, "done");
     EXPECT_EQ(BOX_BUTTON_OK, transcript.boxes[1].buttons);
     EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[1].icon);
+}
+
+// A box that ends before it shows is never seen, but the program made it:
+// the run says so rather than pass with one box fewer.
+TEST(BoxDriverTest, BoxThatComesAndGoesUnseenFailsTheRun) {
+    BoxScript script = script_of("ok");
+    BoxTranscript transcript;
+    EXPECT_EQ(BOX_RUN_BOX_UNSEEN, run_with_boxes(boxshow().c_str(), "0 seen one unseen gone two",
+                                                 nullptr, &script, TIMEOUT_MS, &transcript))
+        << transcript.error;
+    EXPECT_EQ(1, transcript.box_count);
 }
 
 TEST(BoxDriverTest, NamesEveryStandardIconOfAnotherProgram) {
@@ -179,7 +191,7 @@ TEST(BoxDriverTest, NamesEveryStandardIconOfAnotherProgram) {
                                 BOX_ICON_QUESTION, BOX_ICON_NONE};
     ASSERT_EQ(5, transcript.box_count);
     for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(transcript.boxes[i].text);
+        SCOPED_TRACE(box_text_utf8(transcript.boxes[i].text));
         EXPECT_EQ(expected[i], transcript.boxes[i].icon) << box_icon_name(transcript.boxes[i].icon);
     }
 }
@@ -195,7 +207,7 @@ TEST(BoxDriverTest, NeverTouchesAnotherProcessesBox) {
     BoxTranscript transcript;
     run_with_boxes(boxshow().c_str(), "0 driven box", nullptr, &script, TIMEOUT_MS, &transcript);
     ASSERT_EQ(1, transcript.box_count);
-    EXPECT_STREQ("driven", transcript.boxes[0].caption);
+    EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].caption, "driven");
     EXPECT_EQ(waiting, find_box(bystander.process_id));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(bystander.process, 0));
 

@@ -120,8 +120,6 @@ struct ExpectedBox {
     BoxIcon icon;
 };
 
-// The CP932 bytes as UTF-8, for failure messages.
-std::string cp932_to_utf8(const char* bytes);
 // Hex of the bytes, for failure messages.
 std::string hex_bytes(const char* bytes);
 

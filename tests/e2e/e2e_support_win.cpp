@@ -1,6 +1,8 @@
 // Helpers for the end-to-end tests: see e2e_support.h.
 #include "tests/e2e/e2e_support.h"
 
+#include "tests/e2e/box_text.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -430,18 +432,6 @@ RunningProgram::~RunningProgram() {
     CloseHandle(process);
 }
 
-std::string cp932_to_utf8(const char* bytes) {
-    int wide_length = MultiByteToWideChar(932, 0, bytes, -1, nullptr, 0);
-    if (wide_length <= 0) return "?";
-    std::vector<wchar_t> wide(static_cast<size_t>(wide_length));
-    MultiByteToWideChar(932, 0, bytes, -1, wide.data(), wide_length);
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return "?";
-    std::vector<char> utf8(static_cast<size_t>(length));
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, utf8.data(), length, nullptr, nullptr);
-    return std::string(utf8.data());
-}
-
 std::string hex_bytes(const char* bytes) {
     std::string out;
     char pair[4];
@@ -454,12 +444,8 @@ std::string hex_bytes(const char* bytes) {
 
 void expect_box(const BoxInfo& seen, const ExpectedBox& expected) {
     EXPECT_FALSE(seen.truncated);
-    EXPECT_STREQ(expected.caption, seen.caption)
-        << "caption: expected \"" << cp932_to_utf8(expected.caption) << "\", seen \""
-        << cp932_to_utf8(seen.caption) << "\" (" << hex_bytes(seen.caption) << ")";
-    EXPECT_STREQ(expected.text, seen.text)
-        << "text: expected \"" << cp932_to_utf8(expected.text) << "\"\nseen \""
-        << cp932_to_utf8(seen.text) << "\"\nseen bytes " << hex_bytes(seen.text);
+    EXPECT_PRED_FORMAT2(box_text_is, seen.caption, expected.caption);
+    EXPECT_PRED_FORMAT2(box_text_is, seen.text, expected.text);
     char expected_buttons[64];
     char seen_buttons[64];
     box_buttons_name(expected.buttons, expected_buttons, sizeof expected_buttons);
@@ -476,8 +462,8 @@ void expect_boxes(const BoxTranscript& transcript, const std::vector<ExpectedBox
     ASSERT_EQ(static_cast<int>(expected.size()), transcript.box_count)
         << "first box seen: "
         << (transcript.box_count > 0
-                ? cp932_to_utf8(transcript.boxes[0].caption) + " / " +
-                      cp932_to_utf8(transcript.boxes[0].text)
+                ? box_text_utf8(transcript.boxes[0].caption) + " / " +
+                      box_text_utf8(transcript.boxes[0].text)
                 : std::string("none"));
     for (size_t i = 0; i < expected.size() && i < static_cast<size_t>(BOX_TRANSCRIPT_MAX); ++i) {
         SCOPED_TRACE("box " + std::to_string(i + 1));

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -124,6 +125,14 @@ constexpr DWORD SPLICE_RUN_TIMEOUT_MS = 300000;
 
 std::string build_path(const char* unix_path) { return windows_path(unix_path); }
 
+// English (United States): a system whose ANSI code page is 1252.
+constexpr char LOCALE_EN_US[] = "en_US.UTF-8";
+
+// Runs program in dir like run_with_boxes, started in the Unix locale named,
+// whose ANSI code page Wine then gives it. With the Unix helpers below.
+void run_in_locale(const char* locale, const std::string& program, const std::string& dir,
+                   const BoxScript& script, DWORD timeout_ms, BoxTranscript* transcript);
+
 // The program under test: this build's Updater.exe, or the file named by
 // E2E_UPDATER_UNDER_TEST (a Unix path), such as the same program signed.
 std::string updater_exe() {
@@ -186,12 +195,17 @@ public:
     const BoxTranscript& run(const char* answers, const char* args = nullptr,
                              const std::string& cwd = std::string(),
                              const std::string& program = std::string(),
-                             DWORD timeout_ms = RUN_TIMEOUT_MS) {
+                             DWORD timeout_ms = RUN_TIMEOUT_MS, const char* locale = nullptr) {
         BoxScript script;
         EXPECT_TRUE(parse_box_script(answers, &script)) << answers;
         std::string exe = program.empty() ? updater_exe() : program;
         std::string dir = cwd.empty() ? work_ : cwd;
-        run_with_boxes(exe.c_str(), args, dir.c_str(), &script, timeout_ms, &transcript_);
+        if (locale != nullptr) {
+            EXPECT_EQ(nullptr, args) << "no arguments in another locale";
+            run_in_locale(locale, exe, dir, script, timeout_ms, &transcript_);
+        } else {
+            run_with_boxes(exe.c_str(), args, dir.c_str(), &script, timeout_ms, &transcript_);
+        }
         return transcript_;
     }
 
@@ -581,7 +595,7 @@ TEST_F(UpdaterSplice, FullUpdateThenAlreadyApplied) {
     std::vector<std::string> values = installation_key_values();
     ASSERT_EQ(1u, values.size());
     expect_rows(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
+                {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
     expect_spliced_archive();
     EXPECT_EQ(files, list_tree(root_));
     EXPECT_EQ(values, installation_key_values());
@@ -589,13 +603,27 @@ TEST_F(UpdaterSplice, FullUpdateThenAlreadyApplied) {
     expect_rows(run("ok"), {BOX_ALREADY_APPLIED});
     EXPECT_EQ(static_cast<int64_t>(SIZE_V101), file_size(archive_path()));
     EXPECT_EQ(-1, first_difference(archive_path(), 0, UPDATE_SEED, 0, UPDATE_LENGTH));
+
+    // The same update, and an error box, on a Western system, which reads
+    // byte strings in 1252.
+    SCOPED_TRACE(LOCALE_EN_US);
+    reset();
+    install_full_archive();
+    put_update_data(UPDATE_LENGTH);
+    expect_rows(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS,
+                    LOCALE_EN_US),
+                {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
+    expect_spliced_archive();
+    remove_installation_key();
+    expect_rows(run("ok", nullptr, std::string(), std::string(), RUN_TIMEOUT_MS, LOCALE_EN_US),
+                {BOX_NOT_INSTALLED_NO1});
 }
 
 TEST_F(UpdaterSplice, LongerUpdateDataGivesOnlyItsHead) {
     install_full_archive();
     put_update_data(UPDATE_LENGTH + 4096);
     expect_rows(run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-                 {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
+                {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_SUCCESS});
     expect_spliced_archive();
 }
 
@@ -887,6 +915,26 @@ HANDLE wait_for_process(const char* exe_name, DWORD timeout_ms, StopLooking stop
         if (stop_looking() || GetTickCount64() >= deadline) return nullptr;
         Sleep(20);
     }
+}
+
+void run_in_locale(const char* locale, const std::string& program, const std::string& dir,
+                   const BoxScript& script, DWORD timeout_ms, BoxTranscript* transcript) {
+    // What a run that never got to drive the program leaves.
+    memset(transcript, 0, sizeof *transcript);
+    transcript->outcome = BOX_RUN_START_FAILED;
+    snprintf(transcript->error, sizeof transcript->error, "not started in %s", locale);
+    // Beside the tests' folders, whose files some tests list.
+    UnixRun starter(std::string(E2E_WORK_DIR) + "/locale.status");
+    ASSERT_TRUE(starter.start(std::string("locale ") + locale + " " + unix_path(dir) + " wine " +
+                              unix_path(program)));
+    RunningProgram running;
+    running.process = wait_for_process(program.substr(program.rfind('\\') + 1).c_str(),
+                                       RUN_TIMEOUT_MS, [&starter] { return starter.finished(); },
+                                       &running.process_id);
+    ASSERT_NE(nullptr, running.process) << program << " did not start in " << locale;
+    drive_boxes(running.process, running.process_id, &script, timeout_ms, transcript);
+    ASSERT_TRUE(starter.wait(UNIX_RUN_TIMEOUT_MS));
+    EXPECT_TRUE(starter.succeeded()) << starter.report();
 }
 
 class UpdaterWriteFailure : public UpdaterSplice {

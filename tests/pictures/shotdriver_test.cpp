@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/box_text.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -18,14 +19,17 @@ constexpr DWORD FILE_WAIT_MS = 20000;
 std::string shotdriver() { return windows_path(SHOTDRIVER_EXE); }
 std::string boxshow() { return windows_path(BOXSHOW_EXE); }
 
-// The bytes that a sync file gives as hex ("8347..."); stops at the first
-// pair that is not hex.
-std::string unhex(const std::string& digits) {
-    std::string out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        unsigned value = 0;
-        if (sscanf(digits.substr(i, 2).c_str(), "%2x", &value) != 1) break;
-        out += static_cast<char>(value);
+// The units that a sync file gives as hex of UTF-16LE bytes ("a830e930...");
+// stops at the first group that is not hex.
+std::wstring unhex_units(const std::string& digits) {
+    std::wstring out;
+    for (size_t i = 0; i + 3 < digits.size(); i += 4) {
+        unsigned low = 0;
+        unsigned high = 0;
+        if (sscanf(digits.substr(i, 2).c_str(), "%2x", &low) != 1 ||
+            sscanf(digits.substr(i + 2, 2).c_str(), "%2x", &high) != 1)
+            break;
+        out += static_cast<wchar_t>(low | high << 8);
     }
     return out;
 }
@@ -155,10 +159,10 @@ TEST_F(ShotdriverTest, HoldsEachBoxUntilItsPictureIsTakenThenAnswersAsScripted) 
         SCOPED_TRACE("box " + std::to_string(n));
         ASSERT_TRUE(wait_for_file(box_file(n), FILE_WAIT_MS));
         const std::string box = read_sync_file(box_file(n));
-        const std::string caption = unhex(field(box, "caption"));
-        const std::string text = unhex(field(box, "text"));
-        EXPECT_EQ(boxes[n - 1].caption, caption) << hex_bytes(caption.c_str());
-        EXPECT_EQ(boxes[n - 1].text, text) << hex_bytes(text.c_str());
+        const std::wstring caption = unhex_units(field(box, "caption-utf16le"));
+        const std::wstring text = unhex_units(field(box, "text-utf16le"));
+        EXPECT_PRED_FORMAT2(box_text_is, caption.c_str(), boxes[n - 1].caption);
+        EXPECT_PRED_FORMAT2(box_text_is, text.c_str(), boxes[n - 1].text);
         long left = 0, top = 0, right = 0, bottom = 0;
         ASSERT_EQ(4, sscanf(field(box, "rect").c_str(), "%ld %ld %ld %ld", &left, &top,
                             &right, &bottom));

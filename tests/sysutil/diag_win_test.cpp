@@ -2,6 +2,7 @@
 // library's information box.
 #include "sysutil/sysutil.h"
 
+#include "tests/e2e/box_text.h"
 #include "tests/text/bytes.h"
 #include "testtools/boxdriver/boxdriver.h"
 
@@ -117,8 +118,8 @@ TEST(ShowInfo, ShowsTheTextUnderTheInfoCaption)
 
         EXPECT_EQ(0, rc);
         ASSERT_EQ(1, transcript.box_count);
-        EXPECT_STREQ("ORVEX Info", transcript.boxes[0].caption);
-        EXPECT_EQ(hex(text), hex(transcript.boxes[0].text));
+        EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].caption, "ORVEX Info");
+        EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].text, text);
         EXPECT_EQ(BOX_BUTTON_OK, transcript.boxes[0].buttons);
         EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[0].icon);
         EXPECT_EQ(0, transcript.unexpected_count);

@@ -2,6 +2,7 @@
 // under HKEY_CURRENT_USER is made for every test and deleted afterwards.
 #include "sysutil/sysutil.h"
 
+#include "tests/e2e/box_text.h"
 #include "tests/text/bytes.h"
 #include "testtools/boxdriver/boxdriver.h"
 
@@ -286,7 +287,7 @@ void expect_failure_box(HKEY root, const char* key_path, const char* value_name)
 
     EXPECT_EQ(-1, rc);
     ASSERT_EQ(1, transcript.box_count);
-    EXPECT_STREQ(REGISTRY_FAILURE_TEXT, transcript.boxes[0].text);
+    EXPECT_PRED_FORMAT2(box_text_is, transcript.boxes[0].text, REGISTRY_FAILURE_TEXT);
     EXPECT_EQ(BOX_BUTTON_OK, transcript.boxes[0].buttons);
     EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[0].icon);
     // No caption of its own: the platform's default title, never empty.

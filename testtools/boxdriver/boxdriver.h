@@ -11,16 +11,26 @@
 // Under Wine the boxes are real windows only with a display or with the null
 // graphics driver (testtools/wine-run sets the latter); otherwise MessageBoxA
 // returns at once and no box is ever seen.
+//
+// Caption and text are read as the UTF-16 that the box holds, which is what
+// it draws. The byte-string calls convert it through the reader's own ANSI
+// code page and so never show what was drawn. Seen under Wine 8: CP932 bytes
+// passed to MessageBoxA in a process whose page was 1252 were drawn as
+// "ƒiƒMƒTƒŠƒEƒ€ ƒAƒbƒvƒf[ƒg"; GetWindowTextA gave a reader in 932 "?i?M...",
+// and a reader in 1252 gets back the very bytes that were sent, since that
+// page maps every byte to one character and back.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
-// Caption and text are read into buffers of these sizes, terminator included;
-// longer ones are cut at the buffer's end and flagged in BoxInfo::truncated.
-constexpr size_t BOX_CAPTION_BYTES = 1024;
-constexpr size_t BOX_TEXT_BYTES = 4096;
+// Caption and text are read into buffers of these many UTF-16 units,
+// terminator included; longer ones are cut at the buffer's end and flagged in
+// BoxInfo::truncated.
+constexpr size_t BOX_CAPTION_UNITS = 1024;
+constexpr size_t BOX_TEXT_UNITS = 4096;
 
 // Buttons of a box, as a set of bits (BoxInfo::buttons).
 constexpr unsigned BOX_BUTTON_OK = 1u << 0;
@@ -54,11 +64,12 @@ enum BoxIcon {
 // reported as BOX_ICON_UNIDENTIFIED.
 bool set_box_icon_probe(const char* dll_path);
 
-// What one box showed. caption and text are the CP932 bytes as the program
-// passed them to MessageBoxA (line breaks included), NUL-terminated.
+// What one box showed. caption and text are the UTF-16 that the box holds
+// (line breaks included), NUL-terminated; box_text_mismatch compares them
+// with a program's CP932 texts.
 struct BoxInfo {
-    char caption[BOX_CAPTION_BYTES];
-    char text[BOX_TEXT_BYTES];
+    wchar_t caption[BOX_CAPTION_UNITS];
+    wchar_t text[BOX_TEXT_UNITS];
     unsigned buttons;  // BOX_BUTTON_* bits
     BoxIcon icon;
     bool truncated;    // caption or text longer than its buffer
@@ -74,6 +85,21 @@ const char* box_answer_name(int button_id);
 // Parses "ok", "yes", "no", "cancel", "abort", "retry", "ignore" (any letter
 // case) into IDOK...; "close" into IDCLOSE; 0 if the word is none of them.
 int box_answer_from_name(const char* word);
+
+// ---- What a box holds against a program's text ----
+
+// A program passes CP932 bytes; the box should show them as a Japanese system
+// reads them, decoded from code page 932. "" when seen (as read from a box)
+// is expected_cp932 so decoded; otherwise, for a failure message, both in
+// UTF-8 and the first unit where they part as code points, which shows
+// garbage made of control or look-alike characters too. Also not "" when
+// expected_cp932 is no valid CP932.
+std::string box_text_mismatch(const wchar_t* seen, const char* expected_cp932);
+// What a box holds, in UTF-8, for messages.
+std::string box_text_utf8(const wchar_t* text);
+// What a box holds as hex of its UTF-16LE bytes, for transcripts: every unit
+// shows as it is, a lone surrogate or a control character included.
+std::string box_text_hex(const wchar_t* text);
 
 // ---- Primitives ----
 
@@ -117,6 +143,10 @@ enum BoxRunOutcome {
     BOX_RUN_START_FAILED,       // CreateProcessA failed
     BOX_RUN_TIMED_OUT,          // the program did not end in time; it was killed
     BOX_RUN_BOX_STUCK,          // a box did not close when answered
+    // The program ended, but it made more boxes than were seen: one came and
+    // went without an answer from the driver. Counted from inside the
+    // program by boxprobe.dll; without it, this is not told.
+    BOX_RUN_BOX_UNSEEN,
 };
 
 struct BoxTranscript {
@@ -136,7 +166,8 @@ bool parse_box_script(const char* words, BoxScript* script);
 // in current_directory (may be null: the driver's own), answers its boxes
 // from script, waits up to timeout_ms for it to end and records everything
 // in transcript. Returns transcript->outcome. A program still running at the
-// deadline is terminated.
+// deadline is terminated. The program is held until its boxes are counted
+// (BOX_RUN_BOX_UNSEEN), so that even its first box cannot pass unseen.
 BoxRunOutcome run_with_boxes(const char* program, const char* args,
                              const char* current_directory,
                              const BoxScript* script, DWORD timeout_ms,
@@ -144,7 +175,8 @@ BoxRunOutcome run_with_boxes(const char* program, const char* args,
 
 // The same for a process that the caller started itself (for instance one
 // that must be running before a second one starts): drives its boxes until it
-// ends. Does not close the handle.
+// ends. Does not close the handle. Boxes are counted from this call on: one
+// made before it, and not seen, goes untold.
 BoxRunOutcome drive_boxes(HANDLE process, DWORD process_id,
                           const BoxScript* script, DWORD timeout_ms,
                           BoxTranscript* transcript);

@@ -6,18 +6,20 @@
 //
 // The transcript goes to a file rather than to stdout: under Wine a helper
 // process that Wine starts for the first window inherits stdout and would
-// keep a reader's pipe open long after the run. One line per field, text as
-// hex of its CP932 bytes, so that a shell script can decode it with any
-// CP932 decoder:
+// keep a reader's pipe open long after the run. One line per field; caption
+// and text are hex of the UTF-16LE bytes that the box holds (what it draws),
+// so that every unit shows as it is, garbage drawn in a wrong code page
+// included, and a script decodes them exactly (Python:
+// bytes.fromhex(HEX).decode("utf-16-le")):
 //
-//   outcome completed|start-failed|timed-out|box-stuck
+//   outcome completed|start-failed|timed-out|box-stuck|box-unseen
 //   error <text, may be empty>
 //   exit <the program's exit code>
 //   boxes <number of boxes seen>
 //   unexpected <boxes past the script or without the scripted button>
 //   box <n>             (then, for each recorded box:)
-//   caption <hex>
-//   text <hex>
+//   caption-utf16le <hex>
+//   text-utf16le <hex>
 //   buttons OK|YES,NO|...
 //   icon none|information|warning|error|question|other|unidentified
 //   answer IDOK|IDYES|IDNO|...
@@ -49,14 +51,9 @@ const char* outcome_name(BoxRunOutcome outcome) {
     case BOX_RUN_START_FAILED: return "start-failed";
     case BOX_RUN_TIMED_OUT: return "timed-out";
     case BOX_RUN_BOX_STUCK: return "box-stuck";
+    case BOX_RUN_BOX_UNSEEN: return "box-unseen";
     }
     return "unknown";
-}
-
-void write_hex(FILE* out, const char* bytes) {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes); *p; ++p) {
-        fprintf(out, "%02x", *p);
-    }
 }
 
 // Quotes an argument for the child's command line the way the C runtime
@@ -98,11 +95,9 @@ bool write_transcript(const char* path, const BoxTranscript& transcript) {
         const BoxInfo& box = transcript.boxes[i];
         char buttons[64];
         box_buttons_name(box.buttons, buttons, sizeof buttons);
-        fprintf(out, "box %d\ncaption ", i + 1);
-        write_hex(out, box.caption);
-        fprintf(out, "\ntext ");
-        write_hex(out, box.text);
-        fprintf(out, "\nbuttons %s\nicon %s\nanswer %s\n", buttons, box_icon_name(box.icon),
+        fprintf(out, "box %d\ncaption-utf16le %s\ntext-utf16le %s\n", i + 1,
+                box_text_hex(box.caption).c_str(), box_text_hex(box.text).c_str());
+        fprintf(out, "buttons %s\nicon %s\nanswer %s\n", buttons, box_icon_name(box.icon),
                 box_answer_name(box.answer));
     }
     return fclose(out) == 0;

@@ -3,6 +3,9 @@
 
 #include "testtools/boxdriver/boxprobe.h"
 
+#include <tlhelp32.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +14,8 @@ namespace {
 // The text of a message box is the static control with this id, under
 // Windows and under Wine alike.
 constexpr int BOX_TEXT_ID = 0xFFFF;
+// The code page of the programs' texts, which the boxes are compared against.
+constexpr UINT CP_SHIFT_JIS = 932;
 // How often a wait looks again for a box or for the box to go.
 constexpr DWORD POLL_MS = 10;
 // How long an answered box may take to close.
@@ -18,6 +23,8 @@ constexpr DWORD ANSWER_CLOSE_MS = 5000;
 // How long one look at a box waits for the box's thread to take a message;
 // a busy thread is simply looked at again.
 constexpr DWORD BOX_REPLY_MS = 250;
+// The threads of a driven process on which its boxes are counted.
+constexpr int WATCHED_THREADS_MAX = 16;
 
 struct ButtonName {
     int id;
@@ -117,6 +124,59 @@ BoxIcon probe_foreign_icon(HWND box, HWND icon_control) {
     }
 }
 
+// The boxes that a driven process makes, counted from inside it by
+// box_made_hook: a box that came and went without being seen still counts.
+struct MadeBoxes {
+    HANDLE semaphore;  // null: not counted
+    HHOOK hooks[WATCHED_THREADS_MAX];
+    int hook_count;
+};
+
+void hook_made_boxes(DWORD thread, HOOKPROC hook, MadeBoxes* made) {
+    if (made->hook_count >= WATCHED_THREADS_MAX) return;
+    HHOOK set = SetWindowsHookExA(WH_CBT, hook, probe_dll, thread);
+    if (set) made->hooks[made->hook_count++] = set;
+}
+
+// Hooks main_thread (0: none known) and every other thread of the process.
+// Nothing is counted when boxprobe.dll cannot be loaded.
+void watch_made_boxes(DWORD process_id, DWORD main_thread, MadeBoxes* made) {
+    memset(made, 0, sizeof *made);
+    if (!load_probe()) return;
+    HOOKPROC hook = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(GetProcAddress(probe_dll, BOX_PROBE_MADE_HOOK_NAME)));
+    char name[BOX_PROBE_MADE_NAME_BYTES];
+    snprintf(name, sizeof name, "%s%lu", BOX_PROBE_MADE_PREFIX,
+             static_cast<unsigned long>(process_id));
+    if (!hook || !(made->semaphore = CreateSemaphoreA(nullptr, 0, LONG_MAX, name))) return;
+    if (main_thread) hook_made_boxes(main_thread, hook, made);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Thread32First(snapshot, &entry); more;
+             more = Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID == process_id && entry.th32ThreadID != main_thread)
+                hook_made_boxes(entry.th32ThreadID, hook, made);
+        }
+        CloseHandle(snapshot);
+    }
+}
+
+// The boxes made since watch_made_boxes, or -1 when none could be counted;
+// unhooks.
+int count_made_boxes(MadeBoxes* made) {
+    for (int i = 0; i < made->hook_count; ++i) UnhookWindowsHookEx(made->hooks[i]);
+    if (!made->semaphore || made->hook_count == 0) {
+        if (made->semaphore) CloseHandle(made->semaphore);
+        return -1;
+    }
+    int count = 0;
+    while (WaitForSingleObject(made->semaphore, 0) == WAIT_OBJECT_0) ++count;
+    CloseHandle(made->semaphore);
+    return count;
+}
+
 BOOL CALLBACK find_icon_callback(HWND child, LPARAM param) {
     IconSearch* search = reinterpret_cast<IconSearch*>(param);
     char class_name[16];
@@ -201,10 +261,10 @@ struct BoxState {
 bool look_at_box(HWND box, BoxState* state) {
     memset(state, 0, sizeof *state);
     if (!IsWindowVisible(box) || !GetWindowRect(box, &state->rect)) return false;
-    state->caption_length = GetWindowTextLengthA(box);
+    state->caption_length = GetWindowTextLengthW(box);
     HWND text = GetDlgItem(box, BOX_TEXT_ID);
     state->has_text = text != nullptr;
-    state->text_length = text ? GetWindowTextLengthA(text) : 0;
+    state->text_length = text ? GetWindowTextLengthW(text) : 0;
     state->buttons = visible_buttons(box);
     return IsWindowVisible(box) != FALSE;
 }
@@ -317,6 +377,50 @@ void reset_transcript(BoxTranscript* transcript) {
     transcript->outcome = BOX_RUN_COMPLETED;
 }
 
+// CreateProcessA with the program quoted before its arguments; info's
+// handles are the caller's to close.
+bool create_program(const char* program, const char* args, const char* current_directory,
+                    DWORD flags, PROCESS_INFORMATION* info) {
+    // CreateProcessA may write into the command line, so it lives in a buffer
+    // of our own.
+    size_t size = strlen(program) + (args ? strlen(args) : 0) + 4;
+    char* command_line = new char[size];
+    snprintf(command_line, size, "\"%s\"%s%s", program, args && args[0] ? " " : "",
+             args ? args : "");
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    memset(info, 0, sizeof *info);
+    BOOL ok = CreateProcessA(program, command_line, nullptr, nullptr, FALSE, flags, nullptr,
+                             current_directory, &startup, info);
+    delete[] command_line;
+    return ok != FALSE;
+}
+
+// drive_boxes for a process whose boxes made are watched; the run fails
+// when it made more boxes than were seen.
+BoxRunOutcome drive_watched(HANDLE process, DWORD process_id, MadeBoxes* made,
+                            const BoxScript* script, DWORD timeout_ms,
+                            BoxTranscript* transcript) {
+    reset_transcript(transcript);
+    drive_until(process_id, process, script, timeout_ms, transcript);
+    if (transcript->outcome != BOX_RUN_COMPLETED) {
+        TerminateProcess(process, 0xDEAD);
+        WaitForSingleObject(process, ANSWER_CLOSE_MS);
+    }
+    const int made_count = count_made_boxes(made);
+    if (transcript->outcome == BOX_RUN_COMPLETED && made_count > transcript->box_count) {
+        char detail[64];
+        snprintf(detail, sizeof detail, "%d made, %d seen", made_count, transcript->box_count);
+        set_error(transcript, "a box came and went unseen", detail);
+        transcript->outcome = BOX_RUN_BOX_UNSEEN;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    transcript->exit_code = code;
+    return transcript->outcome;
+}
+
 DWORD WINAPI answerer_thread(LPVOID param) {
     BoxAnswerer* answerer = static_cast<BoxAnswerer*>(param);
     drive_until(GetCurrentProcessId(), answerer->stop, answerer->script,
@@ -384,6 +488,52 @@ int box_answer_from_name(const char* word) {
     return 0;
 }
 
+std::string box_text_utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(size) - 1);  // the terminator
+    return utf8;
+}
+
+std::string box_text_hex(const wchar_t* text) {
+    std::string hex;
+    char pair[8];
+    for (const wchar_t* p = text; *p; ++p) {
+        const unsigned unit = static_cast<unsigned>(*p);
+        snprintf(pair, sizeof pair, "%02x%02x", unit & 0xFFu, unit >> 8);
+        hex += pair;
+    }
+    return hex;
+}
+
+std::string box_text_mismatch(const wchar_t* seen, const char* expected_cp932) {
+    std::wstring expected;
+    const int units = MultiByteToWideChar(CP_SHIFT_JIS, MB_ERR_INVALID_CHARS, expected_cp932,
+                                          -1, nullptr, 0);
+    if (units > 0) {
+        expected.resize(static_cast<size_t>(units));
+        MultiByteToWideChar(CP_SHIFT_JIS, MB_ERR_INVALID_CHARS, expected_cp932, -1,
+                            &expected[0], units);
+        expected.resize(static_cast<size_t>(units) - 1);
+        if (expected == seen) return std::string();
+    }
+    std::string why = units > 0 ? "expected \"" + box_text_utf8(expected.c_str()) + "\""
+                                : "expected text is no valid CP932";
+    why += "\n    seen \"" + box_text_utf8(seen) + "\"";
+    if (units > 0) {
+        size_t at = 0;
+        while (seen[at] != L'\0' && seen[at] == expected[at]) ++at;
+        char where[96];
+        snprintf(where, sizeof where, "\n    from unit %u on: expected U+%04X, seen U+%04X",
+                 static_cast<unsigned>(at), static_cast<unsigned>(expected[at]),
+                 static_cast<unsigned>(seen[at]));
+        why += where;
+    }
+    return why;
+}
+
 HWND find_box(DWORD process_id) {
     FindBoxSearch search = {process_id, nullptr};
     EnumWindows(find_box_callback, reinterpret_cast<LPARAM>(&search));
@@ -414,13 +564,13 @@ HWND wait_for_box(DWORD process_id, HANDLE stop, DWORD timeout_ms) {
 bool read_box(HWND box, BoxInfo* info) {
     memset(info, 0, sizeof *info);
     if (!IsWindow(box)) return false;
-    int caption_length = GetWindowTextLengthA(box);
-    GetWindowTextA(box, info->caption, static_cast<int>(sizeof info->caption));
+    int caption_length = GetWindowTextLengthW(box);
+    GetWindowTextW(box, info->caption, static_cast<int>(BOX_CAPTION_UNITS));
     HWND text = GetDlgItem(box, BOX_TEXT_ID);
-    int text_length = text ? GetWindowTextLengthA(text) : 0;
-    if (text) GetWindowTextA(text, info->text, static_cast<int>(sizeof info->text));
-    info->truncated = caption_length >= static_cast<int>(sizeof info->caption) ||
-                      text_length >= static_cast<int>(sizeof info->text);
+    int text_length = text ? GetWindowTextLengthW(text) : 0;
+    if (text) GetWindowTextW(text, info->text, static_cast<int>(BOX_TEXT_UNITS));
+    info->truncated = caption_length >= static_cast<int>(BOX_CAPTION_UNITS) ||
+                      text_length >= static_cast<int>(BOX_TEXT_UNITS);
     // A caption or text that the box has but that came back empty was not
     // read: the caller looks again rather than record it.
     if ((caption_length > 0 && info->caption[0] == '\0') ||
@@ -471,21 +621,8 @@ bool parse_box_script(const char* words, BoxScript* script) {
 
 bool start_program(const char* program, const char* args, const char* current_directory,
                    HANDLE* process, DWORD* process_id) {
-    // The command line is the quoted program followed by the arguments;
-    // CreateProcessA may write into it, so it lives in a buffer of our own.
-    size_t size = strlen(program) + (args ? strlen(args) : 0) + 4;
-    char* command_line = new char[size];
-    snprintf(command_line, size, "\"%s\"%s%s", program, args && args[0] ? " " : "",
-             args ? args : "");
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
-    memset(&info, 0, sizeof info);
-    BOOL ok = CreateProcessA(program, command_line, nullptr, nullptr, FALSE, 0, nullptr,
-                             current_directory, &startup, &info);
-    delete[] command_line;
-    if (!ok) return false;
+    if (!create_program(program, args, current_directory, 0, &info)) return false;
     CloseHandle(info.hThread);
     *process = info.hProcess;
     *process_id = info.dwProcessId;
@@ -494,24 +631,17 @@ bool start_program(const char* program, const char* args, const char* current_di
 
 BoxRunOutcome drive_boxes(HANDLE process, DWORD process_id, const BoxScript* script,
                           DWORD timeout_ms, BoxTranscript* transcript) {
-    reset_transcript(transcript);
-    drive_until(process_id, process, script, timeout_ms, transcript);
-    if (transcript->outcome != BOX_RUN_COMPLETED) {
-        TerminateProcess(process, 0xDEAD);
-        WaitForSingleObject(process, ANSWER_CLOSE_MS);
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process, &code);
-    transcript->exit_code = code;
-    return transcript->outcome;
+    MadeBoxes made;
+    watch_made_boxes(process_id, 0, &made);
+    return drive_watched(process, process_id, &made, script, timeout_ms, transcript);
 }
 
 BoxRunOutcome run_with_boxes(const char* program, const char* args,
                              const char* current_directory, const BoxScript* script,
                              DWORD timeout_ms, BoxTranscript* transcript) {
-    HANDLE process = nullptr;
-    DWORD process_id = 0;
-    if (!start_program(program, args, current_directory, &process, &process_id)) {
+    // Started suspended, so that its boxes are counted from the first.
+    PROCESS_INFORMATION info;
+    if (!create_program(program, args, current_directory, CREATE_SUSPENDED, &info)) {
         DWORD error = GetLastError();
         reset_transcript(transcript);
         char detail[64];
@@ -521,8 +651,12 @@ BoxRunOutcome run_with_boxes(const char* program, const char* args,
         transcript->outcome = BOX_RUN_START_FAILED;
         return transcript->outcome;
     }
-    drive_boxes(process, process_id, script, timeout_ms, transcript);
-    CloseHandle(process);
+    MadeBoxes made;
+    watch_made_boxes(info.dwProcessId, info.dwThreadId, &made);
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    drive_watched(info.hProcess, info.dwProcessId, &made, script, timeout_ms, transcript);
+    CloseHandle(info.hProcess);
     return transcript->outcome;
 }
 

@@ -17,3 +17,13 @@ enum BoxProbeAnswer : unsigned {
 };
 // The name of the hook procedure that the DLL exports.
 constexpr char BOX_PROBE_HOOK_NAME[] = "box_probe_hook";
+
+// The driver also counts the message boxes that a process makes, so that a
+// run cannot pass with a box that came and went unseen: it hooks WH_CBT on
+// the process's threads with this procedure, which releases the semaphore
+// named BOX_PROBE_MADE_PREFIX and the process id (decimal) once for every
+// top-level dialog window that the thread creates.
+constexpr char BOX_PROBE_MADE_HOOK_NAME[] = "box_made_hook";
+constexpr char BOX_PROBE_MADE_PREFIX[] = "orvex.boxdriver.made.";
+// Room for that name: the prefix and the ten digits of a DWORD.
+constexpr size_t BOX_PROBE_MADE_NAME_BYTES = sizeof BOX_PROBE_MADE_PREFIX + 10;

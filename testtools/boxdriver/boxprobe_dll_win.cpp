@@ -4,9 +4,13 @@
 // process; there the box's icon handle can be compared with the standard
 // icons, which no other process can do (icon handles are per process). The
 // answer is left as a window property of the box, which any process can read.
+// The same DLL counts the boxes that a process makes (box_made_hook).
 #include <windows.h>
 
 #include "testtools/boxdriver/boxprobe.h"
+
+#include <cstdio>
+#include <cstring>
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK box_probe_hook(int code, WPARAM wparam,
                                                                  LPARAM lparam) {
@@ -31,6 +35,27 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK box_probe_hook(int code, WPARA
             }
             if (!icon) kind = BOX_PROBE_NONE;
             SetPropA(call->hwnd, BOX_PROBE_PROPERTY, reinterpret_cast<HANDLE>(kind));
+        }
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK box_made_hook(int code, WPARAM wparam,
+                                                                LPARAM lparam) {
+    if (code == HCBT_CREATEWND) {
+        const CBT_CREATEWNDA* create = reinterpret_cast<const CBT_CREATEWNDA*>(lparam);
+        char class_name[16];
+        if (!(create->lpcs->style & WS_CHILD) &&
+            GetClassNameA(reinterpret_cast<HWND>(wparam), class_name, sizeof class_name) != 0 &&
+            strcmp(class_name, "#32770") == 0) {
+            char name[BOX_PROBE_MADE_NAME_BYTES];
+            snprintf(name, sizeof name, "%s%lu", BOX_PROBE_MADE_PREFIX,
+                     static_cast<unsigned long>(GetCurrentProcessId()));
+            HANDLE made = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, name);
+            if (made) {
+                ReleaseSemaphore(made, 1, nullptr);
+                CloseHandle(made);
+            }
         }
     }
     return CallNextHookEx(nullptr, code, wparam, lparam);
