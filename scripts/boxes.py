@@ -69,10 +69,12 @@ DESCRIPTIONS = {
         "Already 1.01, or any other unknown size",
         "The archive is already at 1.01, or of any other size than those of "
         "1.00 and of the placeholder, but for the remains of a rewrite cut "
-        "short (the interrupted box). An archive cut short while the old one "
-        "was written back after a failed write gets this box too: it starts "
-        "with the old archive, which the next run cannot tell from another "
-        "version. Here the archive has the 1.01 size."),
+        "short (the interrupted box). Two archives cut short get this box "
+        "too, since nothing in them tells them from another version: one cut "
+        "while the old archive was written back after a failed write (it "
+        "starts with the old archive), and one that a power cut in the "
+        "instant before the update data's commit left at some length without "
+        "its head. Here the archive has the 1.01 size."),
     "BOX_UPDATE_INTERRUPTED": (
         "The archive is what an update ended halfway leaves",
         "The archive is what a rewrite cut short leaves: the updater was "
