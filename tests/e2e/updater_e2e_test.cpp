@@ -20,6 +20,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
@@ -42,8 +43,9 @@ constexpr uint64_t KEPT_LENGTH = KEPT_TAIL_LENGTH;
 bool g_row_shown[BOX_COUNT];
 
 // A box expected by its row; path, for the box that names the rescued copy.
+// A bare row id stands for its box, so the tables of cases list ids.
 struct Row {
-    Row(BoxId row_id) : id(row_id) {}  // NOLINT: a row id stands for its box
+    Row(BoxId row_id) : id(row_id) {}
     Row(BoxId row_id, std::string copy_path) : id(row_id), path(std::move(copy_path)) {}
     BoxId id;
     std::string path;
