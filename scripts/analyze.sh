@@ -3,11 +3,11 @@
 # sysutil/). Exits non-zero when any step has a finding.
 #
 #   scripts/analyze.sh             all three steps
-#   scripts/analyze.sh tidy        clang-tidy (.clang-tidy) on the plain files,
+#   scripts/analyze.sh tidy        clang-tidy (scripts/analysis/clang-tidy.yaml) on the plain files,
 #                                  and on the *_win.cpp files through the
 #                                  win64 build's compile database, parsed by
 #                                  clang for the mingw-w64 target
-#   scripts/analyze.sh cppcheck    cppcheck (analysis/cppcheck-suppressions.txt)
+#   scripts/analyze.sh cppcheck    cppcheck (scripts/analysis/cppcheck-…)
 #                                  on the plain files, and on every file as
 #                                  a 64-bit and as a 32-bit Windows program
 #   scripts/analyze.sh memcheck    the native test programs under Valgrind,
@@ -37,11 +37,11 @@ databases() {
     cmake --preset native -B "$build/native" -DORVEX_SANITIZE=OFF \
         -DBUILD_TESTING=OFF >/dev/null &&
     cmake --preset win64 -B "$build/win64" -DBUILD_TESTING=OFF >/dev/null &&
-    python3 analysis/compdb.py "$build/native/compile_commands.json" \
+    python3 scripts/analysis/compdb.py "$build/native/compile_commands.json" \
         "$build/db/native/compile_commands.json" "$root" &&
-    python3 analysis/compdb.py "$build/win64/compile_commands.json" \
+    python3 scripts/analysis/compdb.py "$build/win64/compile_commands.json" \
         "$build/db/win64/compile_commands.json" "$root" &&
-    python3 analysis/compdb.py "$build/win64/compile_commands.json" \
+    python3 scripts/analysis/compdb.py "$build/win64/compile_commands.json" \
         "$build/db/win64-clang/compile_commands.json" "$root" --mingw x86_64-w64-mingw32
 }
 
@@ -57,7 +57,7 @@ run_tidy() {
     # plain ones once more, as Windows sees them) from the mingw one.
     for db in native win64-clang; do
         files_of "$build/db/$db/compile_commands.json" |
-            xargs -r -P "$jobs" -n 1 clang-tidy -p "$build/db/$db" --quiet \
+            xargs -r -P "$jobs" -n 1 clang-tidy --config-file=scripts/analysis/clang-tidy.yaml -p "$build/db/$db" --quiet \
                 >>"$log" 2>&1 || echo "clang-tidy exited non-zero ($db)" >>"$log"
     done
     # A header's finding repeats for every file that includes it.
@@ -74,7 +74,7 @@ run_tidy() {
 run_cppcheck() {
     echo "== analyze: $(cppcheck --version)"
     set -- --enable=warning,performance,portability --std=c++17 --inline-suppr \
-        --suppressions-list=analysis/cppcheck-suppressions.txt --error-exitcode=1 \
+        --suppressions-list=scripts/analysis/cppcheck-suppressions.txt --error-exitcode=1 \
         --quiet -j "$jobs" --template='{file}:{line}: {severity}: {message} [{id}]'
     cppcheck "$@" --project="$build/db/native/compile_commands.json" ||
         fail "cppcheck (plain files)"

@@ -3,7 +3,7 @@
 #
 #   1. installs what is needed (scripts/setup.sh) and builds Updater.exe and
 #      the box driver in build/demo: the shipped i686 build, or, where this
-#      kernel runs no 32-bit programs, the x86_64 build (testtools/runnable-build);
+#      kernel runs no 32-bit programs, the x86_64 build (scripts/wine/runnable-build);
 #   2. makes a Japanese-locale Wine prefix (build/demo/wineprefix), a demo
 #      installation of the game (its marker file, the archive's folder and a
 #      1.00 archive of the real size and generated, non-repeating content)
@@ -32,7 +32,7 @@ archive="$game/$ARCHIVE_UNIX_PATH"
 update_data="$work/$UPDATE_DATA_FILE"
 key="HKCU\\$REGISTRY_KEY"
 
-set -- $(sh testtools/runnable-build)
+set -- $(sh scripts/wine/runnable-build)
 preset=$1 arch=$2
 bin="$build/$arch"
 echo "== building the $arch Updater.exe and box driver (build/demo/$arch)"
@@ -46,29 +46,29 @@ echo "== demo installation in build/demo/game"
 rm -rf "$game" "$work"
 mkdir -p "$(dirname "$archive")" "$work"
 printf '[install]\r\n' >"$game/$MARKER_INSTALL_INI"
-python3 "$repo/testtools/demo_data.py" generate "$archive" "$update_data"
+python3 "$repo/scripts/demo/demo_data.py" generate "$archive" "$update_data"
 
 printf '== registry: %s %s = %s\\\n' "$key" "$REGISTRY_DIR_VALUE" "$(winpath "$game")"
 # The first use of the prefix creates it (Japanese locale, no display).
-testtools/wine-run "$prefix" reg add "$key" \
+scripts/wine/wine-run "$prefix" reg add "$key" \
     /v "$REGISTRY_DIR_VALUE" /t REG_SZ /d "$(winpath "$game")\\" /f >/dev/null
 
 echo "== running the $arch Updater.exe in build/demo/work: Yes, Yes, OK"
 rc=0
-testtools/wine-run "$prefix" "$bin/testtools/boxdriver.exe" \
+scripts/wine/wine-run "$prefix" "$bin/scripts/boxdriver.exe" \
     --transcript "$(winpath "$transcript")" --cwd "$(winpath "$work")" \
     --answers yes,yes,ok --timeout-ms 300000 \
     -- "$(winpath "$bin/updater/Updater.exe")" || rc=$?
-testtools/wine-run "$prefix" reg delete "$key" /f >/dev/null 2>&1 || true
+scripts/wine/wine-run "$prefix" reg delete "$key" /f >/dev/null 2>&1 || true
 
 if [ ! -f "$transcript" ]; then
     echo "demo: FAILED: the box driver wrote no transcript (exit code $rc)"
     exit 1
 fi
-python3 "$repo/testtools/demo_data.py" show "$transcript" || rc=1
+python3 "$repo/scripts/demo/demo_data.py" show "$transcript" || rc=1
 
 echo "== checking the archive"
-python3 "$repo/testtools/demo_data.py" check "$archive" "$update_data" || rc=1
+python3 "$repo/scripts/demo/demo_data.py" check "$archive" "$update_data" || rc=1
 
 if [ "$rc" -ne 0 ]; then
     echo "demo: FAILED"

@@ -1,16 +1,16 @@
 #!/bin/sh
-# Builds the libFuzzer targets (fuzz/, with clang) and runs each one for a
-# bounded time, starting from the seed corpora in fuzz/corpus and the inputs
-# of earlier findings in fuzz/regressions. Exits non-zero when any target
+# Builds the libFuzzer targets (tests/fuzz/, with clang) and runs each one for a
+# bounded time, starting from the seed corpora in tests/fuzz/corpus and the inputs
+# of earlier findings in tests/fuzz/regressions. Exits non-zero when any target
 # finds a crash or a broken property.
 #
 #   scripts/fuzz.sh                 every target for 25 s (what CI runs)
 #   scripts/fuzz.sh 600             every target for 10 minutes
 #   scripts/fuzz.sh 60 sjis listing only the named targets
 #
-# Every target is what fuzz/CMakeLists.txt defines: the build writes their
+# Every target is what tests/fuzz/CMakeLists.txt defines: the build writes their
 # names to $FUZZ_BUILD_DIR/targets.txt. A target without seeds in
-# fuzz/corpus/<target> starts from an empty corpus, and says so.
+# tests/fuzz/corpus/<target> starts from an empty corpus, and says so.
 #
 # New inputs that reach new code are kept in the build folder
 # ($FUZZ_BUILD_DIR/corpus, default build/fuzz), so a later run goes on from
@@ -25,7 +25,7 @@ targets=$*
 
 sh scripts/setup.sh || exit 1
 echo "== fuzz: build ($build)"
-if ! cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null ||
+if ! cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null ||
    ! cmake --build "$build" -j "${JOBS:-2}" >"$build.log" 2>&1; then
     cat "$build.log" 2>/dev/null
     echo "== fuzz: build FAILED"
@@ -34,7 +34,7 @@ fi
 
 # The splice's seeds fail each of its calls in turn, as make_seeds.py recorded
 # them: when the calls change, the seeds must be made again.
-python3 fuzz/make_seeds.py --check "$build/splice_fuzz" || { echo "== fuzz: FAILED"; exit 1; }
+python3 tests/fuzz/make_seeds.py --check "$build/splice_fuzz" || { echo "== fuzz: FAILED"; exit 1; }
 [ -n "$targets" ] || targets=$(cat "$build/targets.txt") || { echo "== fuzz: FAILED"; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
@@ -53,8 +53,8 @@ for t in $targets; do
     log="$build/artifacts/$t/last.log"
     set -- "$build/corpus/$t"
     seeds=""
-    [ -d "fuzz/corpus/$t" ] && set -- "$@" "fuzz/corpus/$t" || seeds="  (no seeds)"
-    [ -d "fuzz/regressions/$t" ] && set -- "$@" "fuzz/regressions/$t"
+    [ -d "tests/fuzz/corpus/$t" ] && set -- "$@" "tests/fuzz/corpus/$t" || seeds="  (no seeds)"
+    [ -d "tests/fuzz/regressions/$t" ] && set -- "$@" "tests/fuzz/regressions/$t"
     "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build/artifacts/$t/" "$@" \
         >"$log" 2>&1

@@ -1,6 +1,8 @@
-# What the project's scripts share: [me=NAME;] . "$(dirname "$0")/../scripts/lib.sh"
-# Each lies one folder below the top of the tree, which is then $repo.
-repo=$(cd "$(dirname "$0")/.." && pwd)
+# What the project's scripts share: [me=NAME;] . "$(dirname "$0")/lib.sh"
+# (from a tool's own folder below scripts/: "$(dirname "$0")/../lib.sh").
+# $repo is the top of the tree: the nearest folder above the script that
+# holds CMakePresets.json, however deep the script lies.
+repo=$(cd "$(dirname "$0")" && until [ -f CMakePresets.json ] || [ "$PWD" = / ]; do cd ..; done && pwd)
 
 # fail MESSAGE...: says so on stderr, after $me (default: the script's name).
 fail() { echo "${me:-$(basename "$0" .sh)}: $*" >&2; exit 1; }

@@ -41,7 +41,7 @@ epoch=$(commit_epoch "$commit")
 texts="$out/work/texts"
 rm -rf "$texts"
 program_dump "$out/work/src" "$texts"
-python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
+python3 "$out/work/src/scripts/release/players-note.py" "$out/work/src/scripts/release/release-readme.txt" \
     "$ORVEX_PROGRAM_VALUES"
 
 # Authenticode: the built program stays as it is in $exe; what is packed is
@@ -49,7 +49,7 @@ python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-r
 # signing tool is the working tree's, so any commit can be signed.
 program=$exe
 signed_by=""
-if signed_by=$(sh "$repo/scripts/sign.sh" "$exe" "$out/work/Updater-signed.exe" \
+if signed_by=$(sh "$repo/scripts/release/sign.sh" "$exe" "$out/work/Updater-signed.exe" \
                   "$epoch" "ORVEX Updater"); then
     program="$out/work/Updater-signed.exe"
     echo "release: signed by $signed_by"
@@ -68,7 +68,7 @@ python3 -c 'import pefile' 2>/dev/null || pe_python=/usr/bin/python3
 PYTHONDONTWRITEBYTECODE=1 "$pe_python" "$out/work/src/tests/pe/check_pe.py" --arch i686 \
     ${signed_by:+--signed} "$program"
 echo "release: running the end-to-end tests against it"
-sh "$repo/scripts/release-tested.sh" "$exe" "$program" "$commit" "$out/work"
+sh "$repo/scripts/release/release-tested.sh" "$exe" "$program" "$commit" "$out/work"
 
 stage="$out/$name"
 rm -rf "$stage"
@@ -76,7 +76,7 @@ mkdir -p "$stage"
 cp "$program" "$stage/Updater.exe"
 # Players open the note with Notepad on a Japanese system: CP932, CRLF. A
 # signed program's note names the signer.
-python3 "$out/work/src/scripts/players-note.py" "$out/work/src/scripts/release-readme.txt" \
+python3 "$out/work/src/scripts/release/players-note.py" "$out/work/src/scripts/release/release-readme.txt" \
     "$ORVEX_PROGRAM_VALUES" --write "$stage/readme.txt" --version "$version" --signer "$signed_by"
 (
     # sha256sum -c skips lines that begin with '#'.
@@ -92,5 +92,5 @@ unpack_checked "$out/$name.zip" "$check" .
 echo "release: $out/$name.zip"
 
 echo "release: packing the developers' kit"
-kit=$(sh "$repo/scripts/pack-kit.sh" "$commit" "$out")
+kit=$(sh "$repo/scripts/release/pack-kit.sh" "$commit" "$out")
 echo "release: $kit"

@@ -19,7 +19,7 @@ stress-ng
 # The shipped program is 32-bit: where the kernel runs 32-bit programs, Wine's
 # 32-bit loader (wine32, of the i386 architecture) runs it for real.
 i386=yes
-if ! why=$(sh "$(dirname "$0")/../testtools/i386-probe"); then
+if ! why=$(sh "$(dirname "$0")/wine/i386-probe"); then
     i386=no
     echo "setup: $why; the 32-bit program's end-to-end tests will be skipped"
 fi

@@ -38,8 +38,8 @@ for test in json.load(sys.stdin).get("tests", []):
     labels = [p.get("value") for p in test.get("properties", []) if p.get("name") == "LABELS"]
     if any("signed-copy" in (value or []) for value in labels):
         continue
-    if command and command[0].rsplit("/", 2)[-2:] in (["testtools", "wine-run"],
-                                                      ["testtools", "wine-run-i386"]):
+    if command and command[0].rsplit("/", 2)[-2:] in (["wine", "wine-run"],
+                                                      ["wine", "wine-run-i386"]):
         print(test["name"])
 '
 }

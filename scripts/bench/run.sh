@@ -2,8 +2,8 @@
 # Times the archive splice against what it cannot beat and against a generic
 # patch tool, on a 1.00 archive of the real size with non-repeating content.
 #
-#   bench/run.sh            (or scripts/bench.sh; BENCH_ROUNDS=N, default 5)
-#   BENCH_COMPARE=COMMIT bench/run.sh
+#   scripts/bench/run.sh          (or scripts/bench.sh; BENCH_ROUNDS=N, default 5)
+#   BENCH_COMPARE=COMMIT scripts/bench/run.sh
 #                           also times (a) and (b) with the splice and the
 #                           program of COMMIT (built from its committed tree),
 #                           in the same rounds, for a side-by-side figure
@@ -13,7 +13,7 @@
 #       fresh copy of the archive;
 #   (b) one whole update by the shipped i686 program under Wine (or, where
 #       this kernel runs no 32-bit programs, by the x86_64 build of the same
-#       sources: testtools/runnable-build), both questions answered at once
+#       sources: scripts/wine/runnable-build), both questions answered at once
 #       by the box driver;
 #   (c) the floor: copying the archive through user space with a reused 16 MiB
 #       buffer (dd) and committing the copy to the disk before dd ends
@@ -37,11 +37,11 @@
 # the table is kept in build/bench/results.md.
 set -eu
 me=bench
-. "$(dirname "$0")/../scripts/lib.sh"
+. "$(dirname "$0")/../lib.sh"
 work=$repo/build/bench
 data=$work/data
 native=$work/native
-set -- $(sh "$repo/testtools/runnable-build")
+set -- $(sh "$repo/scripts/wine/runnable-build")
 win_preset=$1 win_arch=$2
 win=$work/$win_preset
 prefix=$work/wineprefix
@@ -67,7 +67,7 @@ echo "bench: building (native, optimised; $win_arch program for Wine)"
 program_dump "$repo" "$work/values"
 update=$data/$UPDATE_DATA_FILE
 # The table's arithmetic first: a broken verdict would waste the whole run.
-python3 "$repo/bench/table_test.py" >"$work/table-test.log" 2>&1 ||
+python3 "$repo/tests/bench/table_test.py" >"$work/table-test.log" 2>&1 ||
     fail "the table's own checks failed: $work/table-test.log"
 
 # The splice's own code as the program has it, without the sanitizers.
@@ -107,7 +107,7 @@ xdelta3 -e -f -s "$v100" "$expected" "$patch"
 echo "bench: making the Wine prefix and the installation"
 printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\%s]\n"%s"="C:\\\\games\\\\velkin\\\\"\n' \
     "$REGISTRY_KEY" "$REGISTRY_DIR_VALUE" >"$work/install.reg"
-"$repo/testtools/wine-run" "$prefix" regedit /S "$(winpath "$work/install.reg")" >/dev/null
+"$repo/scripts/wine/wine-run" "$prefix" regedit /S "$(winpath "$work/install.reg")" >/dev/null
 mkdir -p "$game/$MARKER_PAC_DIR"
 : >"$game/$MARKER_INSTALL_INI"
 
@@ -137,11 +137,14 @@ dd_copy=$data/dd-copy.ovp
 xdelta_out=$data/xdelta-out.ovp
 transcript=$work/transcript.txt
 
-# time_splice LABEL BUILD: (a) with the splice_bench of that build.
+# time_splice LABEL BUILD: (a) with the splice_bench of that build (in
+# bench/ for a commit from before the tooling moved under scripts/).
 time_splice() {
     cp "$v100" "$work_archive"
     settle
-    timed "$1" "$2/bench/splice_bench" "$work_archive" "$update"
+    splice_bench=$2/scripts/bench/splice_bench
+    [ -x "$splice_bench" ] || splice_bench=$2/bench/splice_bench
+    timed "$1" "$splice_bench" "$work_archive" "$update"
     same "$work_archive" "$expected" "$1"
 }
 
@@ -149,7 +152,7 @@ time_splice() {
 time_update() {
     cp "$v100" "$game/$ARCHIVE_UNIX_PATH"
     settle
-    timed "$1" "$repo/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
+    timed "$1" "$repo/scripts/wine/wine-run" "$prefix" "$win/scripts/boxdriver.exe" \
         --transcript "$(winpath "$transcript")" --cwd "$(winpath "$data")" \
         --answers yes,yes -- "$(winpath "$2/updater/Updater.exe")"
     grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
@@ -187,7 +190,7 @@ while [ $r -lt "$rounds" ]; do
     cmp -s "$dd_copy" "$v100" || fail "copy: dd did not copy the archive"
     rm -f "$dd_copy"
     settle
-    timed touch "$native/bench/first_touch"
+    timed touch "$native/scripts/bench/first_touch"
 
     # For reference, the same copy over an existing copy of the archive:
     # truncated when opened (as "wb" does), and overwritten without truncation.
@@ -232,7 +235,7 @@ peak_growth() {
 echo "bench: measuring the extra disk space (not timed)"
 cp "$v100" "$work_archive"
 sync
-splice_disk=$(peak_growth "$native/bench/splice_bench" "$work_archive" "$update")
+splice_disk=$(peak_growth "$native/scripts/bench/splice_bench" "$work_archive" "$update")
 same "$work_archive" "$expected" splice
 xdelta_disk=$(peak_growth xdelta3 -d -f -s "$v100" "$patch" "$xdelta_out")
 same "$xdelta_out" "$expected" xdelta
@@ -240,7 +243,7 @@ patch_size=$(stat -c %s "$patch")
 
 # table.py fails when the splice misses a target; the table is shown anyway.
 status=0
-python3 "$repo/bench/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
+python3 "$repo/scripts/bench/table.py" "$times" "$splice_disk" "$xdelta_disk" "$patch_size" \
     "$win_arch" $compare >"$work/results.md" || status=$?
 cat "$work/results.md"
 exit $status

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the benchmark table of bench/run.sh as Markdown.
+"""Prints the benchmark table of scripts/bench/run.sh as Markdown.
 
     table.py TIMES SPLICE_DISK XDELTA_DISK PATCH_SIZE WINE_ARCH [COMPARED_COMMIT]
 

@@ -9,7 +9,7 @@
 // program that never ends is reported as such, never waited for forever.
 //
 // Under Wine the boxes are real windows only with a display or with the null
-// graphics driver (testtools/wine-run sets the latter); otherwise MessageBoxA
+// graphics driver (scripts/wine/wine-run sets the latter); otherwise MessageBoxA
 // returns at once and no box is ever seen.
 //
 // Caption and text are read as the UTF-16 that the box holds, which is what

@@ -26,7 +26,7 @@
 //
 // Exit code: 0 when the program ended by itself, 2 otherwise, 64 on a usage
 // error.
-#include "testtools/boxdriver/boxdriver.h"
+#include "scripts/boxdriver/boxdriver.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Message-box driver: see boxdriver.h.
-#include "testtools/boxdriver/boxdriver.h"
+#include "scripts/boxdriver/boxdriver.h"
 
-#include "testtools/boxdriver/boxprobe.h"
+#include "scripts/boxdriver/boxprobe.h"
 
 #include <tlhelp32.h>
 

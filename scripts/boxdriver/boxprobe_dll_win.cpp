@@ -7,7 +7,7 @@
 // The same DLL counts the boxes that a process makes (box_made_hook).
 #include <windows.h>
 
-#include "testtools/boxdriver/boxprobe.h"
+#include "scripts/boxdriver/boxprobe.h"
 
 #include <cstdio>
 #include <cstring>

@@ -39,7 +39,7 @@ function(orvex_install_pkgconfig name description requires libs)
   set(PC_DESCRIPTION ${description})
   set(PC_REQUIRES ${requires})
   string(JOIN " " PC_LIBS ${libs})
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/orvex.pc.in
+  configure_file(${PROJECT_SOURCE_DIR}/scripts/cmake/orvex.pc.in
                  ${PROJECT_BINARY_DIR}/package/${name}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/package/${name}.pc DESTINATION lib/pkgconfig)
 endfunction()
@@ -58,7 +58,7 @@ if(WIN32)
 endif()
 
 install(EXPORT orvexTargets NAMESPACE orvex:: DESTINATION ${ORVEX_PACKAGE_CMAKE_DIR})
-configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/orvexConfig.cmake.in
+configure_package_config_file(${PROJECT_SOURCE_DIR}/scripts/cmake/orvexConfig.cmake.in
   ${PROJECT_BINARY_DIR}/package/orvexConfig.cmake
   INSTALL_DESTINATION ${ORVEX_PACKAGE_CMAKE_DIR})
 # The library's version (CMakeLists.txt), not the program's. A caller that

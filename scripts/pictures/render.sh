@@ -3,10 +3,10 @@
 # real program under Wine on an X server without a screen, and writes them as
 # small palette PNGs beside this script. The program is the shipped i686
 # build, or, where this kernel runs no 32-bit programs, the x86_64 build of
-# the same sources (testtools/runnable-build); the tools around it
+# the same sources (scripts/wine/runnable-build); the tools around it
 # (shotdriver, stand-ins) are x86_64 either way.
 #
-#   pictures/render.sh        (or scripts/pictures.sh)
+#   scripts/pictures/render.sh  (or scripts/pictures.sh)
 #
 # Each situation is set up for real: the registry record, the installation
 # folder, archives of the sizes that matter (sparse files), the stand-in game
@@ -20,7 +20,7 @@
 # (scripts/setup.sh installs them).
 set -eu
 me=pictures
-. "$(dirname "$0")/../scripts/lib.sh"
+. "$(dirname "$0")/../lib.sh"
 
 # The size of what a rewrite cut short leaves here (see the last box).
 INTERRUPTED_SIZE=138412032
@@ -31,7 +31,7 @@ INACTIVE_CAPTION="srgb(128,128,128)"
 # Scratch space, and the installation inside the Wine prefix.
 work=$repo/build/pictures
 bin=$work/win64
-set -- $(sh "$repo/testtools/runnable-build")
+set -- $(sh "$repo/scripts/wine/runnable-build")
 program_preset=$1 program_arch=$2
 program_bin=$work/$program_preset
 sync=$work/sync
@@ -74,7 +74,7 @@ xvfb_pid=""
 cleanup() {
     touch "$work/stop" 2>/dev/null || true
     wineserver -k >/dev/null 2>&1 || true
-    sh "$repo/testtools/unix-run" "$work/unmount.status" unmount "$(dirname "$archive")" || true
+    sh "$repo/scripts/wine/unix-run" "$work/unmount.status" unmount "$(dirname "$archive")" || true
     rm -f "$rescued"
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
     rm -f "$archive" "$work"/*.png
@@ -137,7 +137,7 @@ mkdir -p "$(dirname "$archive")" "$with_data" "$without_data"
 rm -f "$without_data/$UPDATE_DATA_FILE"
 head -c "$UPDATE_HEAD_LENGTH" /dev/urandom >"$with_data/$UPDATE_DATA_FILE"
 
-# picture_name BOX: the file name of the row's picture, as scripts/boxes.py
+# picture_name BOX: the file name of the row's picture, as scripts/records/boxes.py
 # names it (BOX_GAME_RUNNING: game-running), under SHOT_LOCALE with its name.
 picture_name() {
     name=$(printf '%s' "${1#BOX_}" | tr 'A-Z_' 'a-z-')
@@ -192,7 +192,7 @@ take_picture() {
     done
     convert "$work/screen.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
         -strip +dither -colors 256 -define png:exclude-chunks=date,time \
-        "PNG8:$repo/pictures/$name.png"
+        "PNG8:$repo/docs/pictures/$name.png"
     echo "pictures: $name.png ($((right - left))x$((bottom - top)))"
 }
 
@@ -200,14 +200,14 @@ take_picture() {
 # Runs the updater in CWD (a Unix path, or a Windows one on drive C:),
 # answering its boxes with ANSWERS; the n-th box must be the n-th BOX, a row
 # of the program's table of boxes: its caption and text are checked against
-# the row's. A BOX written with a leading + is pictured, as pictures/NAME.png
+# the row's. A BOX written with a leading + is pictured, as docs/pictures/NAME.png
 # (NAME: the row's name without its BOX_, in small letters, - for _). HOLD is a file to
 # keep open with read sharing only, or "". No further box may come, and the
 # program must end with exit code 0. With FSIZE set, the driver and the
 # updater it starts run with their file size limited to FSIZE bytes (SIGXFSZ
 # ignored, so a write past it fails). With SHOT_LOCALE set (such as
 # en_US.UTF-8), both run under that locale, and the picture is
-# pictures/locale-SHOT_LOCALE-NAME.png.
+# docs/pictures/locale-SHOT_LOCALE-NAME.png.
 shoot() {
     cwd=$1 answers=$2 hold=$3
     shift 3
@@ -223,7 +223,7 @@ shoot() {
     (
         [ -z "$limit" ] || trap '' XFSZ
         [ -z "${SHOT_LOCALE:-}" ] || export LANG="$SHOT_LOCALE" LC_ALL="$SHOT_LOCALE"
-        exec $limit wine "$bin/pictures/shotdriver.exe" --sync "$(winpath "$sync")" --cwd "$windows_cwd" \
+        exec $limit wine "$bin/scripts/pictures/shotdriver.exe" --sync "$(winpath "$sync")" --cwd "$windows_cwd" \
             --answers "$answers" --timeout-ms $((TIMEOUT_S * 1000)) \
             ${hold:+--hold-shared "$(winpath "$hold")"} \
             -- "$(winpath "$program_bin/updater/Updater.exe")"
@@ -255,7 +255,7 @@ start_standin() {
     rm -f "$work/ready" "$work/stop"
     program=$1
     shift
-    wine "$bin/testtools/$program.exe" --ready-file "$(winpath "$work/ready")" \
+    wine "$bin/scripts/$program.exe" --ready-file "$(winpath "$work/ready")" \
         --stop-file "$(winpath "$work/stop")" --timeout-ms $((TIMEOUT_S * 1000)) "$@" \
         </dev/null >"$work/standin.log" 2>&1 &
     standin=$!

@@ -26,7 +26,7 @@
 // program starts and keeps it open until the program ends: other openers may
 // still read the file, but any open for writing fails with a sharing
 // violation, as it does on Windows while a backup or virus scanner reads it.
-#include "testtools/boxdriver/boxdriver.h"
+#include "scripts/boxdriver/boxdriver.h"
 
 #include <cstdio>
 #include <cstdlib>

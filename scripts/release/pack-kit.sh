@@ -15,7 +15,7 @@
 # Built in OUTDIR/kit-work from a copy of COMMIT, never from the working
 # tree, pinned, and zipped with the commit's time (scripts/lib.sh): the same
 # bytes from the same commit. Before it is handed out the zip is unpacked
-# elsewhere and the program in caller/ is built against each of its two
+# elsewhere and the program in examples/caller/ is built against each of its two
 # trees, with CMake and with pkg-config (tests/package/caller_test.sh).
 # Prints the zip's path.
 set -eu
@@ -23,7 +23,7 @@ set -eu
 commit=$1
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../lib.sh"
 work="$out/kit-work"
 log="$work/kit.log"
 
@@ -40,7 +40,7 @@ for build in "win32 i686" "win64 x86_64"; do
     logged "$log" "installing the $2 library" \
         pinned cmake --install "$work/build-$2" --prefix "$stage/$2"
 done
-sed "s/@VERSION@/$version/g" "$work/src/scripts/kit-readme.txt" >"$stage/README.txt"
+sed "s/@VERSION@/$version/g" "$work/src/scripts/release/kit-readme.txt" >"$stage/README.txt"
 (cd "$stage" && files_in . | xargs sha256sum) >"$work/SHA256SUMS"
 mv "$work/SHA256SUMS" "$stage/SHA256SUMS"
 reproducible_zip "$out/$name.zip" "$work/stage" "$SOURCE_DATE_EPOCH"
@@ -51,7 +51,7 @@ unpack_checked "$out/$name.zip" "$check" "$name" --quiet >&2
 for arch in i686 x86_64; do
     logged "$log" "building the caller against the kit's $arch tree" \
         pinned sh "$work/src/tests/package/caller_test.sh" \
-        --toolchain "$work/src/cmake/mingw-$arch.cmake" "$check/$name/$arch" \
+        --toolchain "$work/src/scripts/cmake/mingw-$arch.cmake" "$check/$name/$arch" \
         "$work/caller-$arch" "$arch-w64-mingw32-g++-posix"
 done
 echo "$out/$name.zip"

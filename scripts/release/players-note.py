@@ -24,10 +24,12 @@ placeholder names no such text, and when the note, signed or not, does not
 encode in CP932.
 """
 import argparse
+import os
 import re
 import sys
 
-from program_values import read_values
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from program_values import read_values  # noqa: E402
 
 PLACEHOLDER = re.compile(r"@([A-Z][A-Z0-9_]*)@")
 SIGNED_BLOCK = re.compile(r"@SIGNED@\n(.*?)@SIGNED@\n", re.S)

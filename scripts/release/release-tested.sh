@@ -19,10 +19,10 @@ packed=$2
 commit=$3
 workdir=$(cd "$4" && pwd)
 me=release
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../lib.sh"
 build="$workdir/e2e"
 
-why=$(sh "$repo/testtools/i386-probe") ||
+why=$(sh "$repo/scripts/wine/i386-probe") ||
     fail "the shipped program's end-to-end tests cannot run here ($why); nothing released"
 
 SOURCE_DATE_EPOCH=$(commit_epoch "$commit")

@@ -7,7 +7,7 @@
 set -eu
 commit=${1:-HEAD}
 me=repro
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../lib.sh"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/orvex-repro.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT INT TERM
 
@@ -41,7 +41,7 @@ while read -r folder kit mask variables; do
     [ -z "$first" ] || same "$folder: program" "$first" "$exe"
     first=${first:-$exe}
     [ "$kit" = yes ] || continue
-    kit=$(in_row sh "$repo/scripts/pack-kit.sh" "$commit" "$tmp/$folder/kit") ||
+    kit=$(in_row sh "$repo/scripts/release/pack-kit.sh" "$commit" "$tmp/$folder/kit") ||
         { cat "$log"; fail "$folder: packing the kit FAILED"; }
     [ -z "$first_kit" ] || same "$folder: kit" "$first_kit" "$kit"
     first_kit=${first_kit:-$kit}

@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "testtools/standins/standin.h"
+#include "scripts/standins/standin.h"
 
 int main(int argc, char** argv) {
     const char* positional[2];

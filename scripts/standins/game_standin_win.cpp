@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "probe/probe.h"
-#include "testtools/standins/standin.h"
+#include "scripts/standins/standin.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Shared part of the stand-in programs: see standin.h.
-#include "testtools/standins/standin.h"
+#include "scripts/standins/standin.h"
 
 #include <cstdio>
 #include <cstdlib>

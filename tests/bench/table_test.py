@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
-"""Checks the benchmark table's arithmetic and verdicts (bench/run.sh runs it):
-ORVEX_PROGRAM_VALUES=FILE python3 bench/table_test.py, FILE from program_dump."""
+"""Checks the benchmark table's arithmetic and verdicts (ctest and
+scripts/bench/run.sh run it):
+ORVEX_PROGRAM_VALUES=FILE python3 tests/bench/table_test.py, FILE from program_dump."""
 import contextlib
 import io
 import os
+import sys
 import tempfile
 import unittest
 
-import table
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "..", "scripts", "bench"))
+import table  # noqa: E402
 
 LIMIT = table.ARCHIVE_SIZE_V100 + table.MEMORY_SLACK
 

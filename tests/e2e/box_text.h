@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "testtools/boxdriver/boxdriver.h"
+#include "scripts/boxdriver/boxdriver.h"
 
 inline ::testing::AssertionResult box_text_is(const char* seen_expression, const char*,
                                               const wchar_t* seen, const char* expected_cp932) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "testtools/boxdriver/boxdriver.h"
+#include "scripts/boxdriver/boxdriver.h"
 
 // ---- Paths ----
 

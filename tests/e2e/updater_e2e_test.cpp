@@ -739,7 +739,7 @@ TEST_F(UpdaterSplice, NoRoomForTheArchiveInTheAddressSpaceLeavesItAsItWas) {
 // ---- Stage 4: writes that fail for real ----
 
 // What a Windows program cannot do itself under Wine (limit a process's file
-// size, mount a file system) is done by testtools/unix-run, which Wine starts
+// size, mount a file system) is done by scripts/wine/unix-run, which Wine starts
 // as a Unix program. Wine gives no handle for such a program, so it reports
 // through a status file: "exit N", then what it printed on stderr.
 class UnixRun {

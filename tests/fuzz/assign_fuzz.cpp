@@ -6,7 +6,7 @@
 //   0 null src; 1 a new string (up to the next NUL); 2 a tail of the slot's
 //   own string (one offset byte); 3 the slot's own string; 4 like 1, with
 //   the allocation of a new block failing.
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "text/path_seam.h"
 #include "text/text.h"
 

@@ -4,7 +4,7 @@
 //
 // Input: the path, up to its first NUL (longer than MAX_PATH too: the name is
 // then refused rather than cut).
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "text/text.h"
 
 namespace {

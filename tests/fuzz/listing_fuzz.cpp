@@ -10,7 +10,7 @@
 // entries follow, the entries (up to a NUL each, 8 bytes fill an entry
 // without a terminator), then directory entries: an attribute byte and a
 // name each.
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "sysutil/listing_seam.h"
 #include "sysutil/sysutil.h"
 

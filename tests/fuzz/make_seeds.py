@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora under fuzz/corpus/, one folder per target.
+"""Writes the seed corpora under tests/fuzz/corpus/, one folder per target.
 
     make_seeds.py SPLICE_FUZZ            writes them
-    make_seeds.py --check SPLICE_FUZZ    fails unless fuzz/corpus holds them
+    make_seeds.py --check SPLICE_FUZZ    fails unless tests/fuzz/corpus holds them
 
 The seeds are the inputs each target's layout expects (see the comment at
 the top of every target), built around the bytes that matter here: trail
@@ -186,7 +186,7 @@ def main(argv):
         stale = [t for t in sorted(os.listdir(fresh)) if not same_tree(
             os.path.join(fresh, t), os.path.join(root, t))]
     if stale:
-        print("fuzz/corpus is stale for %s: run python3 fuzz/make_seeds.py %s"
+        print("tests/fuzz/corpus is stale for %s: run python3 tests/fuzz/make_seeds.py %s"
               % (", ".join(stale), argv[-1]), file=sys.stderr)
         return 1
     return 0

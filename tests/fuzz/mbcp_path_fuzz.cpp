@@ -5,7 +5,7 @@
 //
 // Input: one byte choosing which outputs split_path is asked for, then the
 // path up to its first NUL.
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "text/path_seam.h"
 #include "text/text.h"
 

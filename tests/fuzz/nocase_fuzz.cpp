@@ -3,7 +3,7 @@
 // either terminator is caught.
 //
 // Input: the string, a NUL, then the suffix (up to the next NUL).
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "text/text.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // Input: one byte `from`, one byte `to`, one byte `ch`, then the string. The
 // string is all remaining bytes, NULs included: the operations act up to the
 // first NUL, and every byte after it must come back untouched.
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "text/text.h"
 
 namespace {

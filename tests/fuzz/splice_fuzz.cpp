@@ -17,9 +17,9 @@
 //
 // With SPLICE_FUZZ_CALLS naming a file, every run appends "run" and then its
 // calls to it, one line each: "N WHAT TARGET" in the order of the failing
-// call byte, or "copy N WHAT" on the other disk. fuzz/make_seeds.py seeds a failure at each
+// call byte, or "copy N WHAT" on the other disk. tests/fuzz/make_seeds.py seeds a failure at each
 // call of the runs it records so.
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "updater/updater.h"
 
 #include <sys/stat.h>

@@ -8,7 +8,7 @@
 //   1: mode byte, the target path (up to a NUL);
 //   2: the Programs folder, the group and the shortcut name (up to a NUL
 //      each).
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "sysutil/registry_data.h"
 #include "sysutil/shortcut_paths.h"
 

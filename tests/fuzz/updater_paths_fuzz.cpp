@@ -7,7 +7,7 @@
 //
 // Input: two bytes for the reported value size, one byte for the capacity of
 // a deliberately small output buffer, then the value's bytes.
-#include "fuzz/fuzz_common.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "updater/updater.h"
 
 #include <sanitizer/asan_interface.h>

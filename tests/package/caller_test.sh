@@ -1,5 +1,5 @@
 #!/bin/sh
-# The installed package, seen from outside: builds the program in caller/
+# The installed package, seen from outside: builds the program in examples/caller/
 # against it, once with CMake (find_package) and once with pkg-config, and
 # runs it.
 #
@@ -15,7 +15,7 @@
 # everything was built.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-source_dir=$(cd "$here/../../caller" && pwd)
+source_dir=$(cd "$here/../../examples/caller" && pwd)
 build=""
 toolchain=""
 run=no
@@ -77,7 +77,7 @@ leaked=$(grep -o 'INTERFACE_[A-Z_]*' "$targets" | sort -u |
 grep 'INTERFACE_LINK_OPTIONS' "$targets" | grep -v '"-fsanitize=address,undefined"$' &&
     fail "the exported targets pass link options on"
 
-# With CMake, as caller/CMakeLists.txt says. CMake links a mingw program
+# With CMake, as examples/caller/CMakeLists.txt says. CMake links a mingw program
 # with a dozen import libraries of its own choosing (ole32, uuid, shell32
 # among them); without them, only what the package names is linked.
 step cmake-configure.log cmake -S "$source_dir" -B "$work/cmake" -G Ninja \
@@ -127,10 +127,10 @@ else
     find_row same 0 "found: 1, text: TRUE, sysutil: FALSE" \
         "REQUIRED;COMPONENTS;text;OPTIONAL_COMPONENTS;sysutil"
     find_row mingw 1 "is for C++ programs built for .* with g++: it is the native build" REQUIRED \
-        "-DCMAKE_TOOLCHAIN_FILE=$here/../../cmake/mingw-x86_64.cmake"
+        "-DCMAKE_TOOLCHAIN_FILE=$here/../../scripts/cmake/mingw-x86_64.cmake"
 fi
 
-# With pkg-config only, and the same warnings as caller/CMakeLists.txt.
+# With pkg-config only, and the same warnings as examples/caller/CMakeLists.txt.
 # PKG_CONFIG_LIBDIR, not _PATH: the system's own .pc files are not for a
 # cross build.
 pc=$(PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" pkg-config --cflags --libs "$library") ||

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Signs the shipped program with scripts/sign.sh and a throwaway self-signed
+# Signs the shipped program with scripts/release/sign.sh and a throwaway self-signed
 # code-signing certificate made here (in the build tree, never committed),
 # then checks what a publisher and a player rely on:
 #   - the key given as PEM, as PEM encrypted with a password, or as PKCS#12
@@ -59,7 +59,7 @@ sign() {  # sign OUTPUT VAR=VALUE...: sign.sh with these variables set, checked
     out=$1
     shift
     env ORVEX_SIGN_CAFILE=key/publisher.pem "$@" \
-        sh "$repo/scripts/sign.sh" "$program" "$out" "$signing_time" "ORVEX Updater"
+        sh "$repo/scripts/release/sign.sh" "$program" "$out" "$signing_time" "ORVEX Updater"
 }
 
 # No key: nothing signed, and the caller told so by the exit status.

@@ -4,7 +4,7 @@
 
 #include "tests/e2e/box_text.h"
 #include "tests/text/bytes.h"
-#include "testtools/boxdriver/boxdriver.h"
+#include "scripts/boxdriver/boxdriver.h"
 
 #include <windows.h>
 
