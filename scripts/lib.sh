@@ -129,9 +129,14 @@ PY
 }
 
 # wine_env PREFIX: every Wine program's environment: its own prefix, Japanese
-# locale (GetACP() 932), quiet, no Mono or Gecko, no menu entries.
+# locale (GetACP() 932), quiet, no Mono or Gecko, no menu entries. Wine
+# refuses a relative WINEPREFIX, so a relative PREFIX is taken from here.
 wine_env() {
-    export WINEPREFIX="$1" WINEDEBUG="${WINEDEBUG:--all}" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+    case $1 in
+    /*) WINEPREFIX=$1 ;;
+    *) WINEPREFIX=$(pwd)/$1 ;;
+    esac
+    export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
     export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
     unset WAYLAND_DISPLAY
 }

@@ -10,7 +10,8 @@ set -u
 cd "$repo"
 sh scripts/setup.sh || exit 1
 
-jobs=${JOBS:-2}
+# The job count is the presets' (CMakePresets.json), unless JOBS says otherwise.
+jobs=${JOBS:+-j $JOBS}
 total_passed=0
 total_failed=0
 total_skipped=0
@@ -20,7 +21,7 @@ status=0
 run_preset() {
     preset=$1
     echo "== $preset: configure and build"
-    if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j "$jobs"; then
+    if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" $jobs; then
         echo "== $preset: build FAILED"
         status=1
         total_failed=$((total_failed + 1))
@@ -29,7 +30,7 @@ run_preset() {
     echo "== $preset: test"
     log=$(mktemp)
     junit=$(mktemp)
-    ctest --preset "$preset" -j "$jobs" --output-junit "$junit" >"$log" 2>&1
+    ctest --preset "$preset" $jobs --output-junit "$junit" >"$log" 2>&1
     rc=$?
     cat "$log"
     counts=""

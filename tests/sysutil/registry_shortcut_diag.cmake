@@ -21,4 +21,4 @@ add_test(NAME sysutil_shortcut_files_lnkinfo
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_shortcuts.py
           ${ORVEX_LNKINFO} ${CMAKE_CURRENT_BINARY_DIR}/lnk)
 set_tests_properties(sysutil_shortcut_files_lnkinfo PROPERTIES
-  FIXTURES_REQUIRED sysutil_shortcut_files)
+  FIXTURES_REQUIRED sysutil_shortcut_files LABELS unit)
