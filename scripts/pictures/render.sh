@@ -351,3 +351,7 @@ shoot "$with_data" "" "" +BOX_UPDATE_INTERRUPTED
 [ "$(stat -c %s "$archive")" -eq $INTERRUPTED_SIZE ] || fail "the run changed the cut-short archive"
 
 echo "pictures: done, every box shown by the $program_arch Updater.exe"
+# A row of the table that no scenario above pictures is named here, with the
+# file to edit.
+python3 "$repo/scripts/records/boxes.py" check "$ORVEX_PROGRAM_VALUES" ||
+    fail "the pictures do not cover the table of boxes"

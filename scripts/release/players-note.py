@@ -103,9 +103,13 @@ def problems(template, values):
             continue
         absent = [b for b in boxes if expanded[values[b + "_TEXT"]] not in note or
                   (values[b + "_TEXT"] in shared and texts[values[b + "_CAPTION"]] not in note)]
-        if absent:
-            found.append("the %s note names no line for the box%s %s" %
-                         (kind, "es" if len(absent) > 1 else "", ", ".join(absent)))
+        for box in absent:
+            quote = "@%s@" % values[box + "_TEXT"]
+            if values[box + "_TEXT"] in shared:
+                quote += " with its caption @%s@" % values[box + "_CAPTION"]
+            found.append("the %s note names no line for the box %s: add a line quoting "
+                         "%s to scripts/release/release-readme.txt (the template "
+                         "checked here)" % (kind, box, quote))
     return found
 
 

@@ -110,7 +110,10 @@ public:
             // archive's block (NoRoomForTheArchiveInTheAddressSpace...).
             if (row.id == BOX_OUT_OF_MEMORY) continue;
 #endif
-            EXPECT_TRUE(g_row_shown[row.id]) << "no scenario shows " << row.name;
+            EXPECT_TRUE(g_row_shown[row.id])
+                << "no scenario shows " << row.name << ": add a TEST that brings it about to "
+                << "tests/e2e/updater_e2e_test.cpp, then run: cmake --build --preset win64 "
+                << "&& ctest --preset win64 -R e2e_updater_tests";
         }
     }
 };
