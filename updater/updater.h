@@ -16,8 +16,9 @@
 
 // ---- UpdateParameters ----
 // Everything that ties the program to its one game and its one update. The
-// registry root (HKEY_CURRENT_USER) is named in update_win.cpp, the only file
-// that may see Windows types.
+// registry root (HKEY_CURRENT_USER) is named in update_win.cpp: only the
+// *_win.cpp files (update_win.cpp, main_win.cpp) may see Windows types, and
+// this header stays free of them.
 
 constexpr const char GUARD_MUTEX_NAME[] = "ORVEX_Updater";
 constexpr const char REGISTRY_KEY[] = "Software\\Tessaly\\velkin";
