@@ -159,7 +159,9 @@ int show_box_parts(const BoxTextPart* parts, size_t part_count, const char* capt
     }
     std::free(wide_caption);
     std::free(wide_text);
-    return answer;
+    // Windows gives 0 for a box it could not make; Wine 8 gives -1 (seen with
+    // the dialog's creation refused by a CBT hook), which is no button.
+    return answer > 0 ? answer : 0;
 }
 
 int show_cp932_box(const char* text, const char* caption, unsigned int style)
