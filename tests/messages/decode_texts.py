@@ -249,7 +249,8 @@ class MessageTexts(unittest.TestCase):
                 }
                 wrong = ["%s %r, listed %r" % (field, readable(shown[field]), readable(want))
                          for field, want in expected.items() if shown[field] != want]
-                self.assertEqual(wrong, [], "%s differs from its line in ROWS" % row)
+                if wrong:
+                    self.fail("%s differs from its line in ROWS: %s" % (row, "; ".join(wrong)))
 
     def test_trail_byte_5c_characters_in_place(self):
         seen_any = False
