@@ -9,10 +9,11 @@
 //
 // Every box is expected by its row in the program's own table of boxes: its
 // caption and text as the program formats them, its buttons and icon. The
-// independent copy of the texts is the decode check's (tests/messages), which
-// catches a typo in the table; this program checks that each situation
-// brings the right row, and that every row is brought about by some scenario
-// here.
+// independent account of every row (its text, caption, title, buttons and
+// icon, written apart from the table) is the decode check's ROWS
+// (tests/messages), which catches a wrong row; this program checks that each
+// situation brings the right row, and that every row is brought about by
+// some scenario here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
