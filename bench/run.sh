@@ -145,15 +145,23 @@ time_splice() {
     same "$work_archive" "$expected" "$1"
 }
 
+# The driver records a box's caption as the UTF-16LE it holds; the program's
+# own caption is code page 932.
+caption_done_utf16=$(python3 -c \
+    'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932").encode("utf-16-le").hex())' \
+    "$CAPTION_DONE_HEX")
+
 # time_update LABEL BUILD: (b) with the Updater.exe of that build.
 time_update() {
     cp "$v100" "$game/$ARCHIVE_UNIX_PATH"
     settle
     timed "$1" "$repo/testtools/wine-run" "$prefix" "$win/testtools/boxdriver.exe" \
         --transcript "$(winpath "$transcript")" --cwd "$(winpath "$data")" \
-        --answers yes,yes -- "$(winpath "$2/updater/Updater.exe")"
-    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
-        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = "$CAPTION_DONE_HEX" ] ||
+        --answers yes,yes,ok -- "$(winpath "$2/updater/Updater.exe")"
+    grep -qx 'outcome completed' "$transcript" && grep -qx 'exit 0' "$transcript" &&
+        grep -qx 'boxes 3' "$transcript" && grep -qx 'unexpected 0' "$transcript" &&
+        [ "$(sed -n 's/^caption-utf16le //p' "$transcript" | tail -1)" = \
+            "$caption_done_utf16" ] ||
         fail "$1: the run did not end with the success box: $(cat "$transcript")"
     same "$game/$ARCHIVE_UNIX_PATH" "$expected" "$1"
 }
