@@ -47,11 +47,19 @@ if [ -n "$missing" ]; then
 fi
 
 # Wine takes the ANSI code page from the Unix locale, but only once the
-# locale exists; without it GetACP() silently stays 1252.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-    echo "setup: generating ja_JP.UTF-8"
-    if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-        echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+# locale exists; without it GetACP() silently stays 1252. The English
+# (United States) runs need theirs too: without it Wine's Unix side is
+# ASCII, and a folder named Café reaches the program as "CafC)".
+missing_locales=""
+for l in ja_JP en_US; do
+    if ! locale -a 2>/dev/null | grep -qi "^$l\.utf-\?8\$"; then
+        missing_locales="$missing_locales $l"
+        if ! grep -q "^$l.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null; then
+            echo "$l.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+        fi
     fi
+done
+if [ -n "$missing_locales" ]; then
+    echo "setup: generating UTF-8 locales:$missing_locales"
     $SUDO locale-gen >/dev/null
 fi

@@ -3,6 +3,7 @@
 #include "sysutil/sysutil.h"
 
 #include "sysutil/shortcut_paths.h"
+#include "text/path_seam.h"
 #include "text/text.h"
 
 #include <windows.h>
@@ -68,10 +69,18 @@ int32_t create_shortcut(const char* link_path, const char* target_path, const ch
 
     // The target is split under the process's code page: under the Shift-JIS
     // stand-in a single-byte system's 0xE9 (é) would take the backslash
-    // after it for its second byte.
-    ensure_multibyte_code_page_described();
+    // after it for its second byte. Where nothing has described the code
+    // page, it is described for this split alone and forgotten again, so
+    // that the caller's own split_path answers as before.
+    const bool described = mbcp_is_described();
+    if (!described) {
+        describe_multibyte_code_page();
+    }
     char working_directory[SHORTCUT_WORKING_DIRECTORY_BYTES];
     shortcut_working_directory(target_path, working_directory_mode, working_directory);
+    if (!described) {
+        mbcp_forget();
+    }
 
     // S_FALSE means this thread already ran COM in the apartment model: the
     // call still counts and is undone below. A failure (the thread runs COM

@@ -109,8 +109,10 @@ int32_t write_registry_string(HKEY root, const char* key_path,
 
 // 1 when the shortcut file was saved, 0 otherwise. The working directory is
 // the target's drive and directory (mode 0 or less) as split_path gives them
-// under the process's code page, which it describes first when nothing has
-// (text.h).
+// under the process's code page. Where nothing has described that (text.h),
+// it is described for the call and forgotten again: a program that makes
+// shortcuts from several threads describes it once at start-up
+// (init_multibyte_code_page), and then nothing process-wide is written.
 int32_t create_shortcut(const char* link_path, const char* target_path,
                         const char* arguments, int32_t show_command,
                         int32_t working_directory_mode);
@@ -135,12 +137,29 @@ unsigned char show_info(const char* text);
 // A box without owner window whose text and caption (null: the system's
 // default title) are Shift-JIS (code page 932) whatever the system's code
 // page: they are shown through UTF-16, so they read the same on a system of
-// any language. Where they are not
-// valid CP932 or longer than CP932_BOX_TEXT_UNITS - 1 characters, they go to
-// the system as they are (its ANSI code page). The button code (IDOK, IDYES,
-// ...), or 0 when no box could be shown.
-constexpr size_t CP932_BOX_TEXT_UNITS = 1024;
+// any language, and whole at any length. Where they are not valid CP932 they
+// go to the system as they are (MessageBoxA, its ANSI code page), so that the
+// box still comes. The button code (IDOK, IDYES, ...), or 0 when no box could
+// be shown (the system refused it, or no memory for its text).
 int show_cp932_box(const char* text, const char* caption, unsigned int style);
+
+// The code page of a part that the system named (a file's path): the
+// system's ANSI code page, CP_ACP.
+constexpr unsigned int BOX_PART_SYSTEM_CODE_PAGE = 0;
+// One part of a box's text: length bytes (no terminator needed) in code page
+// code_page, 932 for the program's own texts.
+struct BoxTextPart {
+    const char* bytes;
+    size_t length;
+    unsigned int code_page;
+};
+// As show_cp932_box, for a text joined from parts in different code pages,
+// such as a path in the system's code page between texts in 932: each part
+// is converted from its own, so the path reads as the system names it. Where
+// any part or the caption does not convert, the parts' bytes go to the
+// system joined, as show_cp932_box's do.
+int show_box_parts(const BoxTextPart* parts, size_t part_count, const char* caption,
+                   unsigned int style);
 #endif
 
 // Does nothing; always 0.

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr unsigned int SHIFT_JIS_CODE_PAGE = 932;
-
 unsigned int mbcp_number = SHIFT_JIS_CODE_PAGE;
 unsigned char mbcp_lead[256];
 bool mbcp_described = false;

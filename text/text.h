@@ -22,6 +22,9 @@ constexpr size_t PATH_BUFFER_BYTES = PATH_MAX_BYTES + 1;
 
 // ---- Shift-JIS character operations (fixed code page 932 rule) ----
 
+// The code page of Shift-JIS as the system numbers it.
+constexpr unsigned int SHIFT_JIS_CODE_PAGE = 932;
+
 // 1 for the lead bytes 0x81-0x9F and 0xE0-0xFC, 0 for every other byte.
 extern const unsigned char sjis_lead_table[256];
 
@@ -45,10 +48,11 @@ unsigned char sjis_ends_with_char(const char* s, unsigned char ch);
 // single-byte character; a lead byte forms one character with the byte after
 // it, whatever that byte is. Until something describes it, the description is
 // code page 932 (Shift-JIS), the code page of the systems the program serves.
-// On Windows, create_directories, init_module_paths and sysutil.h's
-// create_shortcut describe the runtime's code page themselves when nothing
-// has; split_path, being plain code, cannot, so a program that splits paths
-// calls init_multibyte_code_page at start-up.
+// On Windows, create_directories and init_module_paths describe the
+// runtime's code page themselves when nothing has, and sysutil.h's
+// create_shortcut does for its own call only; split_path, being plain code,
+// cannot, so a program that splits paths calls init_multibyte_code_page at
+// start-up.
 
 // Describes code page code_page by its 256 lead-byte entries (1 or 0).
 void mbcp_set(unsigned int code_page, const unsigned char lead[256]);

@@ -42,7 +42,7 @@ static bool format_part(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* text, 
 // conversion. false when a path of RESCUE_PATH_BYTES or more is given or the
 // whole does not fit.
 static bool append_path(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* path,
-                        const char* after) {
+                        const char* after, BoxPathSpan* span) {
     const void* end = memchr(path, '\0', RESCUE_PATH_BYTES);
     if (end == nullptr)
         return false;
@@ -53,20 +53,25 @@ static bool append_path(char (&buffer)[MESSAGE_BUFFER_BYTES], const char* path,
         return false;
     memcpy(buffer + head_length, path, path_length);
     memcpy(buffer + head_length + path_length, after, after_length + 1);
+    *span = {head_length, path_length};
     return true;
 }
 
 bool format_box(BoxId id, const char* path, char (&text)[MESSAGE_BUFFER_BYTES],
-                char (&caption)[MESSAGE_BUFFER_BYTES]) {
+                char (&caption)[MESSAGE_BUFFER_BYTES], BoxPathSpan* span) {
     const BoxRow& row = BOXES[id];
+    BoxPathSpan path_span = {0, 0};
     const bool fits = format_part(text, row.text, (row.title & TITLE_IN_TEXT) != 0) &&
                       (row.text_after_path == nullptr || path == nullptr ||
-                       append_path(text, path, row.text_after_path)) &&
+                       append_path(text, path, row.text_after_path, &path_span)) &&
                       format_part(caption, row.caption, (row.title & TITLE_IN_CAPTION) != 0);
     if (!fits) {
         text[0] = '\0';
         caption[0] = '\0';
+        path_span = {0, 0};
     }
+    if (span != nullptr)
+        *span = path_span;
     return fits;
 }
 
@@ -147,8 +152,11 @@ static_assert(ARCHIVE_SIZE_V101 < ARCHIVE_SIZE_V100,
 bool is_interrupted_rewrite(const char* archive_path, int64_t archive_size,
                             const char* update_path) {
     // An empty archive counts: the truncating open leaves one, and whatever
-    // else emptied it, the game cannot run on it. The placeholder's size is
-    // a version of its own.
+    // else emptied it, the game cannot run on it. It has no head to compare,
+    // so the update data need not even be readable. The placeholder's size
+    // is a version of its own.
+    if (archive_size == 0)
+        return true;
     if (archive_size < 0 || archive_size >= ARCHIVE_SIZE_V101 ||
         archive_size == ARCHIVE_SIZE_PATCH_MISSING)
         return false;

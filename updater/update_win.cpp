@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 // The hive of the installation record. Kept here, with the other Windows
 // names, rather than in the plain header.
 static const HKEY REGISTRY_ROOT = HKEY_CURRENT_USER;
@@ -52,11 +54,23 @@ int show_box(const char* text, const char* caption, unsigned int style) {
 int show_program_box(BoxId id, const char* path) {
     // A path too long for the text (never one that the splice accepts)
     // leaves it out rather than the box.
-    if (!format_box(id, path, message_buffer, box_caption))
-        format_box(id, nullptr, message_buffer, box_caption);
+    BoxPathSpan span = {0, 0};
+    if (!format_box(id, path, message_buffer, box_caption, &span))
+        format_box(id, nullptr, message_buffer, box_caption, &span);
     const unsigned int style =
         static_cast<unsigned int>(BOXES[id].buttons) | static_cast<unsigned int>(BOXES[id].icon);
-    return show_box(message_buffer, box_caption, style);
+    if (span.length == 0)
+        return show_box(message_buffer, box_caption, style);
+    // The path is the system's name for a file (from _fullpath), in its ANSI
+    // code page: read as 932, a folder such as "Café" on a Western system
+    // would name a file that does not exist.
+    const size_t after = span.at + span.length;
+    const BoxTextPart parts[] = {
+        {message_buffer, span.at, SHIFT_JIS_CODE_PAGE},
+        {message_buffer + span.at, span.length, BOX_PART_SYSTEM_CODE_PAGE},
+        {message_buffer + after, strlen(message_buffer + after), SHIFT_JIS_CODE_PAGE},
+    };
+    return show_box_parts(parts, sizeof parts / sizeof parts[0], box_caption, style);
 }
 
 // Files and directories both count; only a failure means "not there".
@@ -105,9 +119,12 @@ static int end_update(BoxId id) {
 }
 
 static bool confirm(BoxId id) {
-    // Only an explicit No cancels; a box that could not be shown (0) goes on,
-    // as every answer other than No does.
-    return show_program_box(id, nullptr) != IDNO;
+    // Of the answers, only No cancels (a box closed otherwise goes on). But a
+    // question whose box could not be shown (0: no interactive desktop, its
+    // heap used up, a job that limits the user interface) was never put to
+    // the player, and consents to nothing.
+    const int answer = show_program_box(id, nullptr);
+    return answer != IDNO && answer != 0;
 }
 
 static bool game_running(const char* prefix) {

@@ -168,14 +168,23 @@ struct BoxRow {
 };
 extern const BoxRow BOXES[BOX_COUNT];
 
+// Where a box's text holds the path it names: its bytes from at, length
+// bytes long; length 0 for a text without one. The path is in the system's
+// code page, the rest of the text in 932.
+struct BoxPathSpan {
+    size_t at;
+    size_t length;
+};
+
 // The text and the caption of a box as the player sees them: formatted with
 // the title where its row says so, and for a row with text_after_path, with
-// path copied as it is (never read as a format) between its two texts; with
-// a null path such a row gives its first text alone. false, with both
-// buffers empty, when the result does not fit: a path of RESCUE_PATH_BYTES
-// or more (every shorter one fits, which messages.cpp asserts).
+// path copied as it is (never read as a format) between its two texts,
+// where *span (when given) tells it lies; with a null path such a row gives
+// its first text alone. false, with both buffers empty, when the result does
+// not fit: a path of RESCUE_PATH_BYTES or more (every shorter one fits,
+// which messages.cpp asserts).
 bool format_box(BoxId id, const char* path, char (&text)[MESSAGE_BUFFER_BYTES],
-                char (&caption)[MESSAGE_BUFFER_BYTES]);
+                char (&caption)[MESSAGE_BUFFER_BYTES], BoxPathSpan* span = nullptr);
 
 // ---- Formatting ----
 
@@ -339,9 +348,11 @@ void restrict_dll_search();
 // the same under every system code page (show_cp932_box): the button code,
 // or 0 when the box could not be shown.
 int show_box(const char* text, const char* caption, unsigned int style);
-// Box id, formatted by format_box (path: for a box that names a file) into
-// message_buffer and the caption buffer, shown by show_box. A path too long
-// for the text leaves it out, so the box still comes.
+// Box id, formatted by format_box (path: for a box that names a file, in the
+// system's code page) into message_buffer and the caption buffer, and shown
+// as show_box shows a text, the path converted from the system's code page
+// rather than from 932. A path too long for the text leaves it out, so the
+// box still comes. The button code, or 0 when the box could not be shown.
 int show_program_box(BoxId id, const char* path);
 
 // Runs the four stages; 0 after a completed update, -1 after any message

@@ -21,17 +21,27 @@
 #       reports success, and, on its own, the first touch of a fresh block of
 #       the archive's size (the splice must fill one);
 #   (d) xdelta3 applying a VCDIFF patch from 1.00 to 1.01, output beside the
-#       archive;
+#       archive, followed by a commit of its output (coreutils' sync FILE,
+#       one fsync of that file), so that it is as durable as the splice's;
 #   and, for reference, the dd copy over an existing copy of the archive,
 #   once truncated on opening (as the splice's "wb" open does) and once
-#   overwritten in place without truncation, and the floor's copy left in
-#   the page cache (no fsync), which is what the floor was before the
-#   updater committed its archive.
+#   overwritten in place without truncation, the floor's copy left in the
+#   page cache (no fsync), which is what the floor was before the updater
+#   committed its archive, and xdelta3's output left in the page cache, as
+#   (d) was timed before.
+# Every round runs all of that twice: cold, with the page cache dropped
+# (sync, then drop_caches) before each step, so that the step reads its
+# files, and for the whole update Wine itself, from the disk as a player's
+# first run does; then warm, with all the files in the page cache. Where the
+# cache cannot be dropped (not root, or a read-only /proc/sys) the script
+# says so and times the warm pass only.
 # Copies in, syncs, the settling pauses and checks are not timed. Every
 # output is compared with a 1.01 archive built independently (head and
-# tail). Peak memory is the max RSS from /usr/bin/time; the extra disk space
-# is the peak growth of the folder's apparent size, sampled in one more
-# untimed run of (a) and (d).
+# tail). /usr/bin/time gives each step's peak memory (max RSS) and its minor
+# page faults, each a page mapped in without a disk read: for the splice and
+# the first touch, a page of a fresh block filled for the first time, which
+# this virtual machine makes dear. The extra disk space is the peak growth of
+# the folder's apparent size, sampled in one more untimed run of (a) and (d).
 #
 # Everything lives in build/bench; the big files are removed at the end and
 # the table is kept in build/bench/results.md.
@@ -111,20 +121,30 @@ printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\%s]\n"%s"="C:\\\\games\\\\velkin\\\\"\n'
 mkdir -p "$game/$MARKER_PAC_DIR"
 : >"$game/$MARKER_INSTALL_INI"
 
-# Before each timed step: everything written so far reaches the disk, and
-# the machine is left alone a moment, so that every step starts from the
-# same state (here pages freed a moment ago cost far less to take again than
-# pages that have been free for a while).
+# Before each timed step: everything written so far reaches the disk, in
+# the cold pass the page cache is dropped, and the machine is left alone a
+# moment, so that every step starts from the same state (here pages freed a
+# moment ago cost far less to take again than pages that have been free for
+# a while). In the warm pass the inputs are read once more, so that they are
+# in the page cache whatever the machine's other work has pushed out.
+drop_caches=/proc/sys/vm/drop_caches
 settle() {
     sync
+    if [ "$cache" = cold ]; then
+        echo 3 >"$drop_caches"
+    else
+        cat "$v100" "$update" "$patch" >/dev/null
+    fi
     sleep 3
 }
 
-# timed LABEL COMMAND...: appends "LABEL SECONDS MAX_RSS_KIB" to $times.
+# timed LABEL COMMAND...: appends "LABEL CACHE SECONDS MAX_RSS_KIB
+# MINOR_FAULTS" to $times. time waits for COMMAND, so a shell's children
+# count in its figures too.
 timed() {
     label=$1
     shift
-    /usr/bin/time -f "$label %e %M" -a -o "$times" "$@" ||
+    /usr/bin/time -f "$label $cache %e %M %R" -a -o "$times" "$@" ||
         fail "$label: the command failed"
 }
 
@@ -148,27 +168,41 @@ time_splice() {
     same "$work_archive" "$expected" "$1"
 }
 
+# The driver records a box's caption as the UTF-16LE it holds; the program's
+# own caption is code page 932.
+caption_done_utf16=$(python3 -c \
+    'import sys; print(bytes.fromhex(sys.argv[1]).decode("cp932").encode("utf-16-le").hex())' \
+    "$CAPTION_DONE_HEX")
+
 # time_update LABEL BUILD: (b) with the Updater.exe of that build.
 time_update() {
     cp "$v100" "$game/$ARCHIVE_UNIX_PATH"
     settle
     timed "$1" "$repo/scripts/wine/wine-run" "$prefix" "$win/scripts/boxdriver.exe" \
         --transcript "$(winpath "$transcript")" --cwd "$(winpath "$data")" \
-        --answers yes,yes -- "$(winpath "$2/updater/Updater.exe")"
-    grep -qx 'exit 0' "$transcript" && grep -qx 'boxes 3' "$transcript" &&
-        [ "$(sed -n 's/^caption //p' "$transcript" | tail -1)" = "$CAPTION_DONE_HEX" ] ||
+        --answers yes,yes,ok -- "$(winpath "$2/updater/Updater.exe")"
+    grep -qx 'outcome completed' "$transcript" && grep -qx 'exit 0' "$transcript" &&
+        grep -qx 'boxes 3' "$transcript" && grep -qx 'unexpected 0' "$transcript" &&
+        [ "$(sed -n 's/^caption-utf16le //p' "$transcript" | tail -1)" = \
+            "$caption_done_utf16" ] ||
         fail "$1: the run did not end with the success box: $(cat "$transcript")"
     same "$game/$ARCHIVE_UNIX_PATH" "$expected" "$1"
 }
 
-: >"$times"
-echo "bench: machine: $(nproc) cores, $(free -m | awk '/^Mem:/ {print $2}') MiB," \
-    "load $(cut -d' ' -f1-3 /proc/loadavg)"
-r=0
-while [ $r -lt "$rounds" ]; do
-    r=$((r + 1))
-    echo "bench: round $r of $rounds"
+# time_xdelta LABEL [COMMIT]: (d) applies the patch; with COMMIT, the output
+# is then committed to the disk (sync FILE is one fsync of that file) in the
+# same timed command.
+time_xdelta() {
+    rm -f "$xdelta_out"
+    settle
+    timed "$1" sh -c 'xdelta3 -d -f -s "$1" "$2" "$3" && { [ -z "$4" ] || sync "$3"; }' \
+        sh "$v100" "$patch" "$xdelta_out" "${2:-}"
+    same "$xdelta_out" "$expected" "$1"
+    rm -f "$xdelta_out"
+}
 
+# One round's steps, with $cache telling the settling what to do.
+time_steps() {
     # With a comparison, the two builds take turns at going first: whatever
     # the step before leaves to the system (write-back, freed blocks) then
     # weighs on both alike.
@@ -192,6 +226,9 @@ while [ $r -lt "$rounds" ]; do
     settle
     timed touch "$native/scripts/bench/first_touch"
 
+    time_xdelta xdelta commit
+    time_xdelta xdelta-cached
+
     # For reference, the same copy over an existing copy of the archive:
     # truncated when opened (as "wb" does), and overwritten without truncation.
     cp "$v100" "$dd_copy"
@@ -206,13 +243,32 @@ while [ $r -lt "$rounds" ]; do
     timed cached dd if="$v100" of="$dd_copy" bs=16M status=none
     cmp -s "$dd_copy" "$v100" || fail "cached: dd did not copy the archive"
     rm -f "$dd_copy"
+}
 
-    rm -f "$xdelta_out"
-    settle
-    timed xdelta xdelta3 -d -f -s "$v100" "$patch" "$xdelta_out"
-    same "$xdelta_out" "$expected" xdelta
-    rm -f "$xdelta_out"
+# The cold pass needs root and a writable /proc/sys (not so in every
+# container); without it the run is warm only, and says so.
+caches="cold warm"
+sync
+if ! { echo 3 >"$drop_caches"; } 2>/dev/null; then
+    caches=warm
+    echo "bench: cannot drop the page cache (writing $drop_caches needs root" \
+        "and a writable /proc/sys): warm rows only"
+fi
+
+: >"$times"
+echo "bench: machine: $(nproc) cores, $(free -m | awk '/^Mem:/ {print $2}') MiB," \
+    "load $(cut -d' ' -f1-3 /proc/loadavg)"
+r=0
+while [ $r -lt "$rounds" ]; do
+    r=$((r + 1))
+    # Cold first: it brings the programs, Wine and the inputs back into the
+    # page cache for the warm pass.
+    for cache in $caches; do
+        echo "bench: round $r of $rounds, $cache"
+        time_steps
+    done
 done
+echo "bench: load at the end $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # peak_growth COMMAND...: the largest growth of $data's apparent size while
 # COMMAND runs, in bytes.

@@ -133,6 +133,13 @@ constexpr int BOX_TRANSCRIPT_MAX = 16;
 // Answers given to the boxes in turn. A box that comes after the script has
 // run out is answered with its most cautious button (NO, CANCEL, OK: the first
 // that it has) so that the program can go on, and counts as unexpected.
+// A script's last word may be "refuse" (BOX_REFUSE): from there on, every
+// box that the program tries to make is refused, as a system without an
+// interactive desktop refuses it, so that the program's message box call
+// returns 0 (boxprobe.dll; only for another process, run_with_boxes and
+// drive_boxes). A box that still comes is answered cautiously and counts as
+// unexpected.
+constexpr int BOX_REFUSE = -1;
 struct BoxScript {
     int answers[BOX_TRANSCRIPT_MAX];
     int count;
@@ -158,8 +165,9 @@ struct BoxTranscript {
     char error[256];          // what went wrong, for a test's failure message
 };
 
-// Script from words: "yes,no,ok", "close" (case-insensitive). false on an unknown word
-// or more than BOX_TRANSCRIPT_MAX answers.
+// Script from words: "yes,no,ok", "close", "yes,refuse" (case-insensitive).
+// false on an unknown word, a word after "refuse" or more than
+// BOX_TRANSCRIPT_MAX answers.
 bool parse_box_script(const char* words, BoxScript* script);
 
 // Starts program (a Windows path) with args (may be null: no arguments)

@@ -128,6 +128,8 @@ BoxIcon probe_foreign_icon(HWND box, HWND icon_control) {
 // box_made_hook: a box that came and went without being seen still counts.
 struct MadeBoxes {
     HANDLE semaphore;  // null: not counted
+    HANDLE refuse;     // while open, the process's boxes are refused
+    DWORD process_id;
     HHOOK hooks[WATCHED_THREADS_MAX];
     int hook_count;
 };
@@ -138,10 +140,24 @@ void hook_made_boxes(DWORD thread, HOOKPROC hook, MadeBoxes* made) {
     if (set) made->hooks[made->hook_count++] = set;
 }
 
-// Hooks main_thread (0: none known) and every other thread of the process.
-// Nothing is counted when boxprobe.dll cannot be loaded.
-void watch_made_boxes(DWORD process_id, DWORD main_thread, MadeBoxes* made) {
+// From now on the hook refuses the process's boxes (BOX_REFUSE), until
+// count_made_boxes.
+void refuse_boxes(MadeBoxes* made) {
+    if (made->refuse) return;
+    char name[BOX_PROBE_REFUSE_NAME_BYTES];
+    snprintf(name, sizeof name, "%s%lu", BOX_PROBE_REFUSE_PREFIX,
+             static_cast<unsigned long>(made->process_id));
+    made->refuse = CreateEventA(nullptr, TRUE, TRUE, name);
+}
+
+// Hooks main_thread (0: none known) and every other thread of the process,
+// its boxes refused from the first when the script begins with BOX_REFUSE.
+// Nothing is counted or refused when boxprobe.dll cannot be loaded.
+void watch_made_boxes(DWORD process_id, DWORD main_thread, const BoxScript* script,
+                      MadeBoxes* made) {
     memset(made, 0, sizeof *made);
+    made->process_id = process_id;
+    if (script->count > 0 && script->answers[0] == BOX_REFUSE) refuse_boxes(made);
     if (!load_probe()) return;
     HOOKPROC hook = reinterpret_cast<HOOKPROC>(
         reinterpret_cast<void*>(GetProcAddress(probe_dll, BOX_PROBE_MADE_HOOK_NAME)));
@@ -167,6 +183,8 @@ void watch_made_boxes(DWORD process_id, DWORD main_thread, MadeBoxes* made) {
 // unhooks.
 int count_made_boxes(MadeBoxes* made) {
     for (int i = 0; i < made->hook_count; ++i) UnhookWindowsHookEx(made->hooks[i]);
+    if (made->refuse) CloseHandle(made->refuse);
+    made->refuse = nullptr;
     if (!made->semaphore || made->hook_count == 0) {
         if (made->semaphore) CloseHandle(made->semaphore);
         return -1;
@@ -324,9 +342,10 @@ unsigned bit_for_answer(int button_id) {
 
 // The loop shared by the cross-process and the in-process driver: answers
 // boxes of process_id until `until` is signalled (the process ended, or the
-// answerer was told to stop) or the deadline passes.
+// answerer was told to stop) or the deadline passes. made: the watch on
+// another process, which can refuse its boxes; null in-process.
 BoxRunOutcome drive_until(DWORD process_id, HANDLE until, const BoxScript* script,
-                          DWORD timeout_ms, BoxTranscript* transcript) {
+                          MadeBoxes* made, DWORD timeout_ms, BoxTranscript* transcript) {
     unsigned long long deadline = now_ms() + timeout_ms;
     int scripted = 0;
     for (;;) {
@@ -344,7 +363,7 @@ BoxRunOutcome drive_until(DWORD process_id, HANDLE until, const BoxScript* scrip
         if (!read_box(box, &info)) continue;  // closed or replaced meanwhile
 
         int answer;
-        if (scripted < script->count) {
+        if (scripted < script->count && script->answers[scripted] != BOX_REFUSE) {
             answer = script->answers[scripted++];
             // Any box can be told to close; only a button must be there.
             if (answer != IDCLOSE && !(info.buttons & bit_for_answer(answer))) {
@@ -364,6 +383,10 @@ BoxRunOutcome drive_until(DWORD process_id, HANDLE until, const BoxScript* scrip
             transcript->boxes[transcript->box_count] = info;
         }
         ++transcript->box_count;
+        // Refused from the next box on: set before this one is answered,
+        // which is what lets the program make the next.
+        if (made && scripted < script->count && script->answers[scripted] == BOX_REFUSE)
+            refuse_boxes(made);
         if (!answer_box(box, answer, ANSWER_CLOSE_MS)) {
             set_error(transcript, "box stuck", "an answered box did not close");
             transcript->outcome = BOX_RUN_BOX_STUCK;
@@ -403,7 +426,7 @@ BoxRunOutcome drive_watched(HANDLE process, DWORD process_id, MadeBoxes* made,
                             const BoxScript* script, DWORD timeout_ms,
                             BoxTranscript* transcript) {
     reset_transcript(transcript);
-    drive_until(process_id, process, script, timeout_ms, transcript);
+    drive_until(process_id, process, script, made, timeout_ms, transcript);
     if (transcript->outcome != BOX_RUN_COMPLETED) {
         TerminateProcess(process, 0xDEAD);
         WaitForSingleObject(process, ANSWER_CLOSE_MS);
@@ -423,7 +446,7 @@ BoxRunOutcome drive_watched(HANDLE process, DWORD process_id, MadeBoxes* made,
 
 DWORD WINAPI answerer_thread(LPVOID param) {
     BoxAnswerer* answerer = static_cast<BoxAnswerer*>(param);
-    drive_until(GetCurrentProcessId(), answerer->stop, answerer->script,
+    drive_until(GetCurrentProcessId(), answerer->stop, answerer->script, nullptr,
                 answerer->timeout_ms, answerer->transcript);
     return 0;
 }
@@ -609,8 +632,10 @@ bool parse_box_script(const char* words, BoxScript* script) {
         if (length == 0 || length >= sizeof word) return false;
         memcpy(word, p, length);
         word[length] = '\0';
-        int answer = box_answer_from_name(word);
-        if (answer == 0 || script->count >= BOX_TRANSCRIPT_MAX) return false;
+        int answer = _stricmp(word, "refuse") == 0 ? BOX_REFUSE : box_answer_from_name(word);
+        if (answer == 0 || script->count >= BOX_TRANSCRIPT_MAX ||
+            (script->count > 0 && script->answers[script->count - 1] == BOX_REFUSE))
+            return false;
         script->answers[script->count++] = answer;
         if (!end) break;
         p = end + 1;
@@ -632,7 +657,7 @@ bool start_program(const char* program, const char* args, const char* current_di
 BoxRunOutcome drive_boxes(HANDLE process, DWORD process_id, const BoxScript* script,
                           DWORD timeout_ms, BoxTranscript* transcript) {
     MadeBoxes made;
-    watch_made_boxes(process_id, 0, &made);
+    watch_made_boxes(process_id, 0, script, &made);
     return drive_watched(process, process_id, &made, script, timeout_ms, transcript);
 }
 
@@ -652,7 +677,7 @@ BoxRunOutcome run_with_boxes(const char* program, const char* args,
         return transcript->outcome;
     }
     MadeBoxes made;
-    watch_made_boxes(info.dwProcessId, info.dwThreadId, &made);
+    watch_made_boxes(info.dwProcessId, info.dwThreadId, script, &made);
     ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     drive_watched(info.hProcess, info.dwProcessId, &made, script, timeout_ms, transcript);

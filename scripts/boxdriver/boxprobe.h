@@ -27,3 +27,11 @@ constexpr char BOX_PROBE_MADE_HOOK_NAME[] = "box_made_hook";
 constexpr char BOX_PROBE_MADE_PREFIX[] = "orvex.boxdriver.made.";
 // Room for that name: the prefix and the ten digits of a DWORD.
 constexpr size_t BOX_PROBE_MADE_NAME_BYTES = sizeof BOX_PROBE_MADE_PREFIX + 10;
+
+// A run may have a process's boxes refused from some point on, as the system
+// refuses them where there is no interactive desktop: while an event named
+// BOX_PROBE_REFUSE_PREFIX and the process id exists, the same hook stops the
+// creation of every top-level dialog, which is then neither made nor
+// counted, and MessageBoxA/W return 0 at once.
+constexpr char BOX_PROBE_REFUSE_PREFIX[] = "orvex.boxdriver.refuse.";
+constexpr size_t BOX_PROBE_REFUSE_NAME_BYTES = sizeof BOX_PROBE_REFUSE_PREFIX + 10;

@@ -4,7 +4,8 @@
 // process; there the box's icon handle can be compared with the standard
 // icons, which no other process can do (icon handles are per process). The
 // answer is left as a window property of the box, which any process can read.
-// The same DLL counts the boxes that a process makes (box_made_hook).
+// The same DLL counts the boxes that a process makes (box_made_hook), and
+// refuses them when the driver says so.
 #include <windows.h>
 
 #include "scripts/boxdriver/boxprobe.h"
@@ -48,6 +49,14 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK box_made_hook(int code, WPARAM
         if (!(create->lpcs->style & WS_CHILD) &&
             GetClassNameA(reinterpret_cast<HWND>(wparam), class_name, sizeof class_name) != 0 &&
             strcmp(class_name, "#32770") == 0) {
+            char refuse_name[BOX_PROBE_REFUSE_NAME_BYTES];
+            snprintf(refuse_name, sizeof refuse_name, "%s%lu", BOX_PROBE_REFUSE_PREFIX,
+                     static_cast<unsigned long>(GetCurrentProcessId()));
+            HANDLE refuse = OpenEventA(SYNCHRONIZE, FALSE, refuse_name);
+            if (refuse) {
+                CloseHandle(refuse);
+                return 1;  // not made: the creation fails
+            }
             char name[BOX_PROBE_MADE_NAME_BYTES];
             snprintf(name, sizeof name, "%s%lu", BOX_PROBE_MADE_PREFIX,
                      static_cast<unsigned long>(GetCurrentProcessId()));

@@ -17,7 +17,7 @@ LIMIT = table.ARCHIVE_SIZE_V100 + table.MEMORY_SLACK
 
 
 def runs_with(splice, copy=(1.0,), touch=(0.0,), splice_rss=table.ARCHIVE_SIZE_V100):
-    rss = lambda values, size: [(s, size) for s in values]
+    rss = lambda values, size: [(s, size, 0) for s in values]
     return {
         "splice": rss(splice, splice_rss),
         "copy": rss(copy, 0),
@@ -65,16 +65,16 @@ class MainTest(unittest.TestCase):
                                  "166000", "i686", *compared])
         return status, out.getvalue()
 
-    def lines(self, splice_seconds, splice_rss_kib):
-        return [
-            f"splice {splice_seconds} {splice_rss_kib}",
-            "wine 3.00 1000",
-            "copy 0.50 2000",
-            "touch 0.50 623200",
-            "xdelta 1.50 76000",
-            "truncated 0.70 2000",
-            "overwritten 0.30 2000",
-        ]
+    def lines(self, splice_seconds, splice_rss_kib, cache="warm", xdelta_seconds="1.50"):
+        return [f"{label} {cache} {figures}" for label, figures in [
+            ("splice", f"{splice_seconds} {splice_rss_kib} 155914"),
+            ("wine", "3.00 1000 9000"),
+            ("copy", "0.50 2000 300"),
+            ("touch", "0.50 623200 156000"),
+            ("xdelta", f"{xdelta_seconds} 76000 18676"),
+            ("truncated", "0.70 2000 300"),
+            ("overwritten", "0.30 2000 300"),
+        ]]
 
     def test_exit_status_and_table_follow_the_targets(self):
         status, text = self.render(self.lines("1.05", 624500))
@@ -89,9 +89,9 @@ class MainTest(unittest.TestCase):
         self.assertIn("Splice time: 1.30 x floor, target 1.15: MISSED", text)
 
     def test_compared_commit_gets_its_rows_after_each_own_row(self):
-        lines = self.lines("1.05", 624500) + ["splice-compare 0.80 624000",
-                                              "wine-compare 2.00 1000",
-                                              "cached 1.50 2000"]
+        lines = self.lines("1.05", 624500) + ["splice-compare warm 0.80 624000 155900",
+                                              "wine-compare warm 2.00 1000 9000",
+                                              "cached warm 1.50 2000 300"]
         status, text = self.render(lines, ["abc1234"])
         self.assertEqual(status, 0)
         rows = [row.split(" | ")[0] for row in text.splitlines() if row.startswith("| (")]
@@ -104,6 +104,32 @@ class MainTest(unittest.TestCase):
                       text)
         # The verdicts stay those of the code under test.
         self.assertIn("Splice time: 1.05 x floor", text)
+
+    def test_each_cache_state_is_judged_on_its_own_runs(self):
+        # Cold and warm differ everywhere, and the patcher left uncommitted is
+        # far faster than committed: a median over both states, or the wrong
+        # patcher row, gives other ratios.
+        lines = (self.lines("2.83", 624500, "cold", xdelta_seconds="1.76")
+                 + self.lines("2.92", 624500, "warm", xdelta_seconds="2.03")
+                 + ["xdelta-cached cold 0.40 76000 18600", "xdelta-cached warm 0.30 76000 18600"])
+        status, text = self.render(lines)
+        self.assertEqual(status, 1)
+        _, cold, warm = text.split("\n### ")
+        self.assertTrue(cold.startswith("Cold:"), cold)
+        self.assertIn("committed: 1.61 x (2.83 s against 1.76 s)", cold)
+        self.assertIn("committed: 1.44 x (2.92 s against 2.03 s)", warm)
+        self.assertIn("| 609.9 MiB | 155,914 |", warm)  # the splice's own faults
+        # The first touch: 0.50 s over 156,000 faults.
+        self.assertIn("3.2 microseconds a minor fault (c2); the splice's 155,914 faults "
+                      "at that price: 0.50 s of its 2.83 s", cold)
+        self.assertIn("Splice time: 2.83 x floor, target 1.15: MISSED (cold)", text)
+        self.assertIn("Splice time: 2.92 x floor, target 1.15: MISSED (warm)", text)
+
+    def test_a_run_without_cold_lines_says_so(self):
+        status, text = self.render(self.lines("1.05", 624500))
+        self.assertEqual(status, 0)
+        self.assertIn("could not be dropped: warm rows only", text)
+        self.assertNotIn("### Cold", text)
 
 
 if __name__ == "__main__":

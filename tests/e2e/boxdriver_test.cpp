@@ -34,6 +34,8 @@ TEST(BoxScriptTest, ParsesAnswerWords) {
         {"YES,No,ok", true, 3, IDYES, IDOK},
         {"cancel,retry,ignore,abort", true, 4, IDCANCEL, IDABORT},
         {"Close,no", true, 2, IDCLOSE, IDNO},
+        {"yes,Refuse", true, 2, IDYES, BOX_REFUSE},
+        {"refuse,ok", false, 0, 0, 0},
         {"yes,,no", false, 0, 0, 0},
         {"yes,", false, 0, 0, 0},
         {",yes", false, 0, 0, 0},

@@ -118,6 +118,9 @@ struct ExpectedBox {
     const char* text;     // CP932 bytes
     unsigned buttons;
     BoxIcon icon;
+    // When set, the text as drawn, for a text not wholly in CP932 (a path
+    // in another code page); text is then not compared.
+    const wchar_t* text_drawn = nullptr;
 };
 
 // Hex of the bytes, for failure messages.

@@ -9,10 +9,11 @@
 //
 // Every box is expected by its row in the program's own table of boxes: its
 // caption and text as the program formats them, its buttons and icon. The
-// independent copy of the texts is the decode check's (tests/messages), which
-// catches a typo in the table; this program checks that each situation
-// brings the right row, and that every row is brought about by some scenario
-// here.
+// independent account of every row (its text, caption, title, buttons and
+// icon, written apart from the table) is the decode check's ROWS
+// (tests/messages), which catches a wrong row; this program checks that each
+// situation brings the right row, and that every row is brought about by
+// some scenario here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,29 +43,57 @@ constexpr uint64_t KEPT_LENGTH = KEPT_TAIL_LENGTH;
 // The rows that some scenario here has seen shown as expected.
 bool g_row_shown[BOX_COUNT];
 
-// A box expected by its row; path, for the box that names the rescued copy.
-// A bare row id stands for its box, so the tables of cases list ids.
+// A box expected by its row; path, for the box that names the rescued copy,
+// in code page path_code_page (the updater's, when it runs in another
+// locale). A bare row id stands for its box, so the tables of cases list ids.
 struct Row {
     Row(BoxId row_id) : id(row_id) {}
-    Row(BoxId row_id, std::string copy_path) : id(row_id), path(std::move(copy_path)) {}
+    Row(BoxId row_id, std::string copy_path, UINT code_page = 932)
+        : id(row_id), path(std::move(copy_path)), path_code_page(code_page) {}
     BoxId id;
     std::string path;
+    UINT path_code_page = 932;
 };
 
 // A row's box as the program formats it, for an ExpectedBox to point into.
 struct FormattedRow {
     char text[MESSAGE_BUFFER_BYTES];
     char caption[MESSAGE_BUFFER_BYTES];
+    wchar_t drawn[MESSAGE_BUFFER_BYTES];  // every byte gives one unit at most
 };
+
+// Appends length bytes of code page code_page to drawn, at *used units.
+void append_drawn(FormattedRow* out, size_t* used, const char* bytes, size_t length,
+                  UINT code_page) {
+    if (length == 0) return;
+    const int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes,
+                                      static_cast<int>(length), out->drawn + *used,
+                                      static_cast<int>(MESSAGE_BUFFER_BYTES - 1 - *used));
+    EXPECT_LT(0, n) << "not text of code page " << code_page << ": " << hex_bytes(bytes);
+    *used += n > 0 ? static_cast<size_t>(n) : 0;
+}
 
 ExpectedBox format_row(const Row& row, FormattedRow* out) {
     const BoxRow& r = BOXES[row.id];
+    BoxPathSpan span = {0, 0};
     EXPECT_TRUE(format_box(row.id, row.path.empty() ? nullptr : row.path.c_str(), out->text,
-                           out->caption))
+                           out->caption, &span))
         << r.name;
-    return {out->caption, out->text,
-            r.buttons == BOX_STYLE_YES_NO ? BOX_BUTTON_YES | BOX_BUTTON_NO : BOX_BUTTON_OK,
-            r.icon == BOX_STYLE_INFORMATION ? BOX_ICON_INFORMATION : BOX_ICON_NONE};
+    ExpectedBox expected = {
+        out->caption, out->text,
+        r.buttons == BOX_STYLE_YES_NO ? BOX_BUTTON_YES | BOX_BUTTON_NO : BOX_BUTTON_OK,
+        r.icon == BOX_STYLE_INFORMATION ? BOX_ICON_INFORMATION : BOX_ICON_NONE};
+    if (row.path_code_page != 932) {
+        // The program's text from 932 around the path from its own page.
+        size_t used = 0;
+        append_drawn(out, &used, out->text, span.at, 932);
+        append_drawn(out, &used, out->text + span.at, span.length, row.path_code_page);
+        append_drawn(out, &used, out->text + span.at + span.length,
+                     strlen(out->text + span.at + span.length), 932);
+        out->drawn[used] = L'\0';
+        expected.text_drawn = out->drawn;
+    }
+    return expected;
 }
 
 // The failures the running test has recorded so far.
@@ -133,10 +162,12 @@ std::string build_path(const char* unix_path) { return windows_path(unix_path); 
 // English (United States): a system whose ANSI code page is 1252.
 constexpr char LOCALE_EN_US[] = "en_US.UTF-8";
 
-// Runs program in dir like run_with_boxes, started in the Unix locale named,
-// whose ANSI code page Wine then gives it. With the Unix helpers below.
-void run_in_locale(const char* locale, const std::string& program, const std::string& dir,
+// Runs program in dir (a Unix path, which may name what the test's own code
+// page cannot) like run_with_boxes, started in the Unix locale named, whose
+// ANSI code page Wine then gives it. With the Unix helpers below.
+void run_in_locale(const char* locale, const std::string& program, const std::string& dir_unix,
                    const BoxScript& script, DWORD timeout_ms, BoxTranscript* transcript);
+std::string unix_path(const std::string& path);
 
 // The program under test: this build's Updater.exe, or the file named by
 // E2E_UPDATER_UNDER_TEST (a Unix path), such as the same program signed.
@@ -207,7 +238,7 @@ public:
         std::string dir = cwd.empty() ? work_ : cwd;
         if (locale != nullptr) {
             EXPECT_EQ(nullptr, args) << "no arguments in another locale";
-            run_in_locale(locale, exe, dir, script, timeout_ms, &transcript_);
+            run_in_locale(locale, exe, unix_path(dir), script, timeout_ms, &transcript_);
         } else {
             run_with_boxes(exe.c_str(), args, dir.c_str(), &script, timeout_ms, &transcript_);
         }
@@ -485,11 +516,27 @@ TEST_F(UpdaterE2e, ArchiveSizeDecidesWhatHappens) {
     }
 }
 
-TEST_F(UpdaterE2e, NoToTheSecondQuestionCancels) {
-    install(SIZE_V100);
-    put_update_data(UPDATE_LENGTH);
-    expect_rows(run("yes,no,ok"), {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_CANCELLED});
-    expect_archive_untouched(SIZE_V100);
+// No cancels, and so does a question that could not be shown at all (the
+// system refuses the box, as it does without an interactive desktop): it
+// never reached the player. The cancelled box is refused then too.
+TEST_F(UpdaterE2e, NoOrAQuestionNeverShownCancels) {
+    const struct {
+        const char* answers;
+        std::vector<Row> expected;
+    } cases[] = {
+        {"yes,no,ok", {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, BOX_CANCELLED}},
+        {"refuse", {}},
+        {"yes,refuse", {BOX_CONFIRM_DETECTED}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answers);
+        reset();
+        install(SIZE_V100);
+        put_update_data(UPDATE_LENGTH);
+        expect_rows(run(c.answers, nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                    c.expected);
+        expect_archive_untouched(SIZE_V100);
+    }
 }
 
 TEST_F(UpdaterE2e, UpdateDataIsLookedForInTheCurrentDirectoryOnly) {
@@ -749,14 +796,20 @@ class UnixRun {
 public:
     explicit UnixRun(const std::string& status_unix_path) : status_(status_unix_path) {}
 
-    // Starts unix-run with the arguments (Unix paths, no blanks).
+    // Starts unix-run with the arguments (Unix paths, no blanks), in UTF-8
+    // as the Unix side names them: through the test's own code page, 932,
+    // a folder such as Café could not be named.
     bool start(const std::string& args) {
         DeleteFileA(windows_path(status_).c_str());
-        std::string line = windows_path(E2E_UNIX_RUN) + " " + status_ + " " + args;
-        STARTUPINFOA startup = {};
+        const std::string line = windows_path(E2E_UNIX_RUN) + " " + status_ + " " + args;
+        std::wstring wide(line.size() + 1, L'\0');
+        if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.c_str(), -1, &wide[0],
+                                static_cast<int>(wide.size())) == 0)
+            return false;
+        STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
-        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+        if (!CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &info))
             return false;
         if (info.hProcess) CloseHandle(info.hProcess);
@@ -922,7 +975,7 @@ HANDLE wait_for_process(const char* exe_name, DWORD timeout_ms, StopLooking stop
     }
 }
 
-void run_in_locale(const char* locale, const std::string& program, const std::string& dir,
+void run_in_locale(const char* locale, const std::string& program, const std::string& dir_unix,
                    const BoxScript& script, DWORD timeout_ms, BoxTranscript* transcript) {
     // What a run that never got to drive the program leaves.
     memset(transcript, 0, sizeof *transcript);
@@ -930,7 +983,7 @@ void run_in_locale(const char* locale, const std::string& program, const std::st
     snprintf(transcript->error, sizeof transcript->error, "not started in %s", locale);
     // Beside the tests' folders, whose files some tests list.
     UnixRun starter(std::string(E2E_WORK_DIR) + "/locale.status");
-    ASSERT_TRUE(starter.start(std::string("locale ") + locale + " " + unix_path(dir) + " wine " +
+    ASSERT_TRUE(starter.start(std::string("locale ") + locale + " " + dir_unix + " wine " +
                               unix_path(program)));
     RunningProgram running;
     running.process = wait_for_process(program.substr(program.rfind('\\') + 1).c_str(),
@@ -1011,10 +1064,15 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
         const char* name;
         bool earlier_copy;
         std::vector<std::string> names_after;  // of the work folder
+        // Run in this locale from the work folder renamed Café, which the
+        // updater's code page, 1252, names with é (0xE9, a lead byte of 932).
+        const char* locale;
     } cases[] = {
-        {"no earlier copy", false, {UPDATE_DATA_FILE, RESCUE_NAME}},
+        {"no earlier copy", false, {UPDATE_DATA_FILE, RESCUE_NAME}, nullptr},
         {"an earlier copy", true,
-         {UPDATE_DATA_FILE, RESCUE_NAME, std::string(RESCUE_NAME) + "2"}},
+         {UPDATE_DATA_FILE, RESCUE_NAME, std::string(RESCUE_NAME) + "2"}, nullptr},
+        {"English (United States), from a folder named Cafe with an acute e", false,
+         {UPDATE_DATA_FILE, RESCUE_NAME}, LOCALE_EN_US},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1030,9 +1088,25 @@ TEST_F(UpdaterWriteFailure, FullDiskKeepsTheOldArchiveAsACopyThatTheBoxNames) {
         // The copy's full path as the updater forms it from its current
         // directory, which is the work folder.
         const std::string copy = join_path(work_, c.names_after.back());
-        expect_rows(
-            run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
-            {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, Row(BOX_ARCHIVE_RESCUED, copy)});
+        if (c.locale == nullptr) {
+            expect_rows(
+                run("yes,yes,ok", nullptr, std::string(), std::string(), SPLICE_RUN_TIMEOUT_MS),
+                {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START, Row(BOX_ARCHIVE_RESCUED, copy)});
+        } else {
+            // 932, the test's own code page, has no é: the folder is renamed
+            // through the wide calls, and back once the updater has ended.
+            const std::wstring work_wide(work_.begin(), work_.end());
+            const std::wstring cafe_wide = std::wstring(root_.begin(), root_.end()) + L"\\Caf\u00e9";
+            ASSERT_TRUE(MoveFileW(work_wide.c_str(), cafe_wide.c_str()));
+            BoxScript script;
+            ASSERT_TRUE(parse_box_script("yes,yes,ok", &script));
+            run_in_locale(c.locale, updater_exe(), unix_path(root_) + "/Caf\xC3\xA9", script,
+                          SPLICE_RUN_TIMEOUT_MS, &transcript_);
+            ASSERT_TRUE(MoveFileW(cafe_wide.c_str(), work_wide.c_str()));
+            const std::string copy_1252 = join_path(join_path(root_, "Caf\xE9"), RESCUE_NAME);
+            expect_rows(transcript_, {BOX_CONFIRM_DETECTED, BOX_CONFIRM_START,
+                                      Row(BOX_ARCHIVE_RESCUED, copy_1252, 1252)});
+        }
 
         ASSERT_EQ(static_cast<int64_t>(SIZE_V100), file_size(copy));
         EXPECT_EQ(-1, first_difference_from_sparse_v100(copy, SIZE_V100))

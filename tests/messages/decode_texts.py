@@ -5,10 +5,11 @@ Python's own CP932 codec and compares each with the text the player must see.
     decode_texts.py DUMP VALUES
 
 DUMP holds one "NAME HEX" line per text; VALUES is the program's values dump
-(dump_texts --values), for its buffer sizes. Fails on a missing or an unknown
-name, on bytes that are not canonical CP932, on a text that differs from the
-expected one, and on a double-byte character whose trail byte is 0x5C (the
-byte of '\\') that is missing or out of place.
+(dump_texts --values), for its buffer sizes and its table of boxes. Fails on a
+missing or an unknown name, on bytes that are not canonical CP932, on a text
+that differs from the expected one, on a double-byte character whose trail
+byte is 0x5C (the byte of '\\') that is missing or out of place, and, naming
+the row, on a box whose text, caption, buttons or icon differ from ROWS.
 """
 import os
 import sys
@@ -83,6 +84,35 @@ EXPECTED = {
 # program's choice. Each must still be a clean CP932 error text.
 OWN_WORDING = {"MSG_OUT_OF_MEMORY"}
 
+# Every box the player can meet, written by hand and never read from the
+# program's table: its text and caption (names of the words above), where the
+# title goes, its buttons and its icon. The rescued-copy box names the copy's
+# path between its two texts.
+ROWS = {
+    "BOX_NOT_INSTALLED_NO1":   ("MSG_NOT_INSTALLED",       "CAPTION_ERROR_NO1", "text",    "OK",     "none"),
+    "BOX_NOT_INSTALLED_NO2":   ("MSG_NOT_INSTALLED",       "CAPTION_ERROR_NO2", "text",    "OK",     "none"),
+    "BOX_NOT_INSTALLED_NO3":   ("MSG_NOT_INSTALLED",       "CAPTION_ERROR_NO3", "text",    "OK",     "none"),
+    "BOX_GAME_RUNNING":        ("MSG_GAME_RUNNING",        "CAPTION_ERROR",     "text",    "OK",     "none"),
+    "BOX_ARCHIVE_BUSY":        ("MSG_ARCHIVE_BUSY",        "CAPTION_ERROR",     "text",    "OK",     "none"),
+    "BOX_UPDATE_DATA_MISSING": ("MSG_UPDATE_DATA_MISSING", "CAPTION_ERROR",     "nowhere", "OK",     "none"),
+    "BOX_PATCH_MISSING":       ("MSG_PATCH_MISSING",       "CAP_UPDATE",        "caption", "OK",     "none"),
+    "BOX_ALREADY_APPLIED":     ("MSG_ALREADY_APPLIED",     "CAP_UPDATE",        "caption", "OK",     "none"),
+    "BOX_UPDATE_INTERRUPTED":  ("MSG_UPDATE_INTERRUPTED",  "CAPTION_FAILED",    "text",    "OK",     "none"),
+    "BOX_CONFIRM_DETECTED":    ("MSG_CONFIRM_DETECTED",    "CAP_UPDATE",        "both",    "YES,NO", "information"),
+    "BOX_CONFIRM_START":       ("MSG_CONFIRM_START",       "CAP_UPDATE",        "caption", "YES,NO", "information"),
+    "BOX_SUCCESS":             ("MSG_SUCCESS",             "CAPTION_DONE",      "nowhere", "OK",     "none"),
+    "BOX_CANCELLED":           ("MSG_CANCELLED",           "CAPTION_CANCELLED", "nowhere", "OK",     "none"),
+    "BOX_OUT_OF_MEMORY":       ("MSG_OUT_OF_MEMORY",       "CAPTION_ERROR",     "nowhere", "OK",     "none"),
+    "BOX_WRITE_FAILED":        ("MSG_WRITE_FAILED",        "CAPTION_FAILED",    "nowhere", "OK",     "none"),
+    "BOX_ARCHIVE_RESCUED":     (("MSG_ARCHIVE_RESCUED", "MSG_ARCHIVE_RESCUED_ACTION"),
+                                                           "CAPTION_FAILED",    "text",    "OK",     "none"),
+    "BOX_ARCHIVE_DAMAGED":     ("MSG_ARCHIVE_DAMAGED",     "CAPTION_FAILED",    "text",    "OK",     "none"),
+}
+
+# What a failure about a name or a row tells the one who fixes it.
+THIS_FILE = "tests/messages/decode_texts.py"
+RECHECK = "cmake --build --preset native --target dump_texts && ctest --preset native -R messages_decode"
+
 # The double-byte characters whose trail byte is 0x5C, by text, in order. A
 # byte-wise search for '\\' would split these; a wrong source or execution
 # charset would lose or mangle them.
@@ -101,6 +131,11 @@ VALUES = None
 
 def trail_5c_in_words(text):
     return [c for c in text if len(c.encode("cp932")) == 2 and c.encode("cp932")[1] == 0x5C]
+
+
+def readable(value):
+    """A text as words, for a failure message; other values as they are."""
+    return value.decode("cp932", "replace") if isinstance(value, bytes) else value
 
 
 def read_dump(path):
@@ -143,7 +178,9 @@ class MessageTexts(unittest.TestCase):
         missing = sorted(set(EXPECTED) - set(names))
         unknown = sorted(set(names) - set(EXPECTED) - OWN_WORDING)
         self.assertEqual(missing, [], "texts missing from the table")
-        self.assertEqual(unknown, [], "texts not known to this test")
+        self.assertEqual(unknown, [], "texts not known to this test: add each to EXPECTED (words "
+                         "the player must see exactly) or to OWN_WORDING (the program's own "
+                         "wording) in %s, then run: %s" % (THIS_FILE, RECHECK))
 
     def test_texts_decode_to_the_expected_words(self):
         for name, expected in sorted(EXPECTED.items()):
@@ -175,6 +212,45 @@ class MessageTexts(unittest.TestCase):
         values = read_values(VALUES)
         used = len(head) + int(values["RESCUE_PATH_BYTES"]) - 1 + len(action) + 1
         self.assertLessEqual(used, int(values["MESSAGE_BUFFER_BYTES"]))
+
+    def test_every_box_row_is_the_listed_one(self):
+        values = read_values(VALUES)
+        program = values["BOXES"].split()
+        self.assertEqual(len(program), len(set(program)), "a row appears twice: %r" % program)
+
+        def words(name, title):
+            # The expected words, or the program's bytes for its own wording,
+            # formatted as printf does with the title as the one argument.
+            data = self.texts[name] if name in OWN_WORDING else EXPECTED[name].encode("cp932")
+            return data.replace(b"%s", TITLE.encode("cp932"), 1) if title else data
+
+        for row in sorted(set(program) | set(ROWS)):
+            with self.subTest(row=row):
+                if row not in ROWS:
+                    self.fail("%s: a row of the program's table that ROWS lacks: add its line "
+                              "to ROWS in %s, then run: %s" % (row, THIS_FILE, RECHECK))
+                if row not in program:
+                    self.fail("%s: listed in ROWS but not a row of the program's table" % row)
+                text, caption, title, buttons, icon = ROWS[row]
+                before, after = text if isinstance(text, tuple) else (text, None)
+                expected = {
+                    "text": words(before, title in ("text", "both")),
+                    "text after the path": b"" if after is None else words(after, False),
+                    "caption": words(caption, title in ("caption", "both")),
+                    "buttons": buttons,
+                    "icon": icon,
+                }
+                shown = {
+                    "text": bytes.fromhex(values[row + "_TEXT_HEX"]),
+                    "text after the path": bytes.fromhex(values[row + "_AFTER_PATH_HEX"]),
+                    "caption": bytes.fromhex(values[row + "_CAPTION_HEX"]),
+                    "buttons": values[row + "_BUTTONS"],
+                    "icon": values[row + "_ICON"],
+                }
+                wrong = ["%s %r, listed %r" % (field, readable(shown[field]), readable(want))
+                         for field, want in expected.items() if shown[field] != want]
+                if wrong:
+                    self.fail("%s differs from its line in ROWS: %s" % (row, "; ".join(wrong)))
 
     def test_trail_byte_5c_characters_in_place(self):
         seen_any = False

@@ -1,5 +1,5 @@
-// Diagnostics under the Japanese locale: the system's error texts and the
-// library's information box.
+// Diagnostics under the Japanese locale: the system's error texts, the
+// library's information box and its boxes of CP932 texts.
 #include "sysutil/sysutil.h"
 
 #include "tests/e2e/box_text.h"
@@ -123,6 +123,61 @@ TEST(ShowInfo, ShowsTheTextUnderTheInfoCaption)
         EXPECT_EQ(BOX_BUTTON_OK, transcript.boxes[0].buttons);
         EXPECT_EQ(BOX_ICON_NONE, transcript.boxes[0].icon);
         EXPECT_EQ(0, transcript.unexpected_count);
+    }
+}
+
+// The boxes of CP932 texts: converted whole, part by part from each part's
+// code page, and where they are no valid text, still shown as the system
+// reads the bytes.
+TEST(ShowBoxParts, ShowsEveryPartFromItsOwnCodePage)
+{
+    // Not CP932: a lead byte whose second byte cannot follow it.
+    const char not_cp932[] = "abc\x81\x20" "def";
+    ASSERT_EQ(0, MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, not_cp932, -1, nullptr, 0));
+    wchar_t as_system_reads_it[32];
+    ASSERT_LT(0, MultiByteToWideChar(CP_ACP, 0, not_cp932, -1, as_system_reads_it, 32));
+    // Longer than any fixed buffer of 1024 units would hold.
+    const std::string long_text = std::string(3000, 'a') + "\x90\x94\x8f\x5c";
+    const std::wstring long_wide = std::wstring(3000, L'a') + L"数十";
+    const char* const caption_932 = "\x83\x47\x83\x89\x81\x5b";  // エラー
+    struct Case {
+        const char* name;
+        std::vector<BoxTextPart> parts;
+        const char* caption;
+        std::wstring text;
+        std::wstring caption_seen;
+    };
+    const Case cases[] = {
+        {"one text, 932", {{"\x90\x94\x95\x62\x81\x60\x90\x94\x8f\x5c\x95\x62\r\nOK", 16, 932}},
+         caption_932, L"数秒～数十秒\r\nOK", L"エラー"},
+        {"a path of code page 1252 between texts of 932",
+         {{"\x83\x47\x83\x89\x81\x5b ", 7, 932}, {"C:\\Caf\xE9", 7, 1252}, {" \x90\x94", 3, 932}},
+         caption_932, L"エラー C:\\Café 数", L"エラー"},
+        {"longer than 1023 units", {{long_text.c_str(), long_text.size(), 932}}, nullptr,
+         long_wide, L""},
+        {"not CP932", {{not_cp932, sizeof not_cp932 - 1, 932}}, caption_932, as_system_reads_it,
+         L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BoxScript script{{IDOK}, 1};
+        BoxTranscript transcript;
+        BoxAnswerer answerer;
+        ASSERT_TRUE(start_box_answerer(&answerer, &script, BOX_TIMEOUT_MS, &transcript))
+            << transcript.error;
+        const int rc = show_box_parts(c.parts.data(), c.parts.size(), c.caption, MB_OK);
+        ASSERT_EQ(BOX_RUN_COMPLETED, finish_box_answerer(&answerer)) << transcript.error;
+
+        EXPECT_EQ(IDOK, rc);
+        ASSERT_EQ(1, transcript.box_count);
+        EXPECT_FALSE(transcript.boxes[0].truncated);
+        EXPECT_TRUE(c.text == transcript.boxes[0].text)
+            << box_text_utf8(transcript.boxes[0].text);
+        // The fallback's caption is read in the system's code page too.
+        if (!c.caption_seen.empty()) {
+            EXPECT_TRUE(c.caption_seen == transcript.boxes[0].caption)
+                << box_text_utf8(transcript.boxes[0].caption);
+        }
     }
 }
 

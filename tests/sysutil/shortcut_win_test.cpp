@@ -175,6 +175,8 @@ TEST_F(ShortcutFile, SavesTargetArgumentsWorkingDirectoryAndShowCommand)
         ASSERT_EQ(0, _setmbcp(c.multibyte_code_page));
         mbcp_forget();
         ASSERT_EQ(1, create_shortcut(path.c_str(), c.target, c.arguments, c.show_command, c.mode));
+        // A later split_path of the caller's answers as before the call.
+        EXPECT_FALSE(mbcp_is_described());
         init_multibyte_code_page();
 
         const LinkContent content = load_link(path);

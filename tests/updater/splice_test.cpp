@@ -578,6 +578,7 @@ TEST_F(SpliceTest, OnlyACutShortRewriteIsToldApartFromAnUnknownSize) {
          static_cast<long>(head) - 1, WHOLE, false},
         {"one byte longer than 1.01", ARCHIVE_SIZE_V101 + 1, -1, WHOLE, false},
         {"empty: the truncating open leaves it", 0, -1, WHOLE, true},
+        {"empty, update data unreadable", 0, -1, MISSING, true},
         {"update data shorter than the compared head", reported_fragment, -1, SHORT, false},
         {"update data missing", reported_fragment, -1, MISSING, false},
     };
