@@ -136,8 +136,8 @@ constexpr int BOX_TRANSCRIPT_MAX = 16;
 // A script's last word may be "refuse" (BOX_REFUSE): from there on, every
 // box that the program tries to make is refused, as a system without an
 // interactive desktop refuses it, so that the program's message box call
-// returns 0 (boxprobe.dll; only for another process, run_with_boxes and
-// drive_boxes). A box that still comes is answered cautiously and counts as
+// returns at once without a box (boxprobe.dll; only for another process,
+// run_with_boxes and drive_boxes). A box that still comes is answered cautiously and counts as
 // unexpected.
 constexpr int BOX_REFUSE = -1;
 struct BoxScript {

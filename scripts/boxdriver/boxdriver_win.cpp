@@ -144,9 +144,8 @@ void hook_made_boxes(DWORD thread, HOOKPROC hook, MadeBoxes* made) {
 // count_made_boxes.
 void refuse_boxes(MadeBoxes* made) {
     if (made->refuse) return;
-    char name[BOX_PROBE_REFUSE_NAME_BYTES];
-    snprintf(name, sizeof name, "%s%lu", BOX_PROBE_REFUSE_PREFIX,
-             static_cast<unsigned long>(made->process_id));
+    char name[BOX_PROBE_NAME_BYTES];
+    box_probe_name(name, BOX_PROBE_REFUSE_PREFIX, made->process_id);
     made->refuse = CreateEventA(nullptr, TRUE, TRUE, name);
 }
 
@@ -161,9 +160,8 @@ void watch_made_boxes(DWORD process_id, DWORD main_thread, const BoxScript* scri
     if (!load_probe()) return;
     HOOKPROC hook = reinterpret_cast<HOOKPROC>(
         reinterpret_cast<void*>(GetProcAddress(probe_dll, BOX_PROBE_MADE_HOOK_NAME)));
-    char name[BOX_PROBE_MADE_NAME_BYTES];
-    snprintf(name, sizeof name, "%s%lu", BOX_PROBE_MADE_PREFIX,
-             static_cast<unsigned long>(process_id));
+    char name[BOX_PROBE_NAME_BYTES];
+    box_probe_name(name, BOX_PROBE_MADE_PREFIX, process_id);
     if (!hook || !(made->semaphore = CreateSemaphoreA(nullptr, 0, LONG_MAX, name))) return;
     if (main_thread) hook_made_boxes(main_thread, hook, made);
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

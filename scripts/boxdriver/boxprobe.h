@@ -2,6 +2,9 @@
 // box's icon from inside the process that shows it.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
+
 // Registered window message sent to the box; lParam is its icon control.
 constexpr char BOX_PROBE_MESSAGE[] = "orvex.boxdriver.icon-query";
 // Window property of the box in which the hook leaves its answer.
@@ -25,13 +28,22 @@ constexpr char BOX_PROBE_HOOK_NAME[] = "box_probe_hook";
 // top-level dialog window that the thread creates.
 constexpr char BOX_PROBE_MADE_HOOK_NAME[] = "box_made_hook";
 constexpr char BOX_PROBE_MADE_PREFIX[] = "orvex.boxdriver.made.";
-// Room for that name: the prefix and the ten digits of a DWORD.
-constexpr size_t BOX_PROBE_MADE_NAME_BYTES = sizeof BOX_PROBE_MADE_PREFIX + 10;
 
 // A run may have a process's boxes refused from some point on, as the system
 // refuses them where there is no interactive desktop: while an event named
 // BOX_PROBE_REFUSE_PREFIX and the process id exists, the same hook stops the
 // creation of every top-level dialog, which is then neither made nor
-// counted, and MessageBoxA/W return 0 at once.
+// counted, and MessageBoxA/W return at once without a box (0 on Windows, -1
+// under Wine 8).
 constexpr char BOX_PROBE_REFUSE_PREFIX[] = "orvex.boxdriver.refuse.";
-constexpr size_t BOX_PROBE_REFUSE_NAME_BYTES = sizeof BOX_PROBE_REFUSE_PREFIX + 10;
+
+// Room for either name: the longer prefix and the ten digits of a DWORD.
+constexpr size_t BOX_PROBE_NAME_BYTES =
+    (sizeof BOX_PROBE_REFUSE_PREFIX > sizeof BOX_PROBE_MADE_PREFIX ? sizeof BOX_PROBE_REFUSE_PREFIX
+                                                                   : sizeof BOX_PROBE_MADE_PREFIX) +
+    10;
+// The name of one process's object: prefix, then the process id in decimal.
+inline void box_probe_name(char (&out)[BOX_PROBE_NAME_BYTES], const char* prefix,
+                           unsigned long process_id) {
+    snprintf(out, sizeof out, "%s%lu", prefix, process_id);
+}

@@ -49,17 +49,14 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK box_made_hook(int code, WPARAM
         if (!(create->lpcs->style & WS_CHILD) &&
             GetClassNameA(reinterpret_cast<HWND>(wparam), class_name, sizeof class_name) != 0 &&
             strcmp(class_name, "#32770") == 0) {
-            char refuse_name[BOX_PROBE_REFUSE_NAME_BYTES];
-            snprintf(refuse_name, sizeof refuse_name, "%s%lu", BOX_PROBE_REFUSE_PREFIX,
-                     static_cast<unsigned long>(GetCurrentProcessId()));
-            HANDLE refuse = OpenEventA(SYNCHRONIZE, FALSE, refuse_name);
+            char name[BOX_PROBE_NAME_BYTES];
+            box_probe_name(name, BOX_PROBE_REFUSE_PREFIX, GetCurrentProcessId());
+            HANDLE refuse = OpenEventA(SYNCHRONIZE, FALSE, name);
             if (refuse) {
                 CloseHandle(refuse);
                 return 1;  // not made: the creation fails
             }
-            char name[BOX_PROBE_MADE_NAME_BYTES];
-            snprintf(name, sizeof name, "%s%lu", BOX_PROBE_MADE_PREFIX,
-                     static_cast<unsigned long>(GetCurrentProcessId()));
+            box_probe_name(name, BOX_PROBE_MADE_PREFIX, GetCurrentProcessId());
             HANDLE made = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, name);
             if (made) {
                 ReleaseSemaphore(made, 1, nullptr);
